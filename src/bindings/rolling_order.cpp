@@ -1,0 +1,7 @@
+#include "bindings/families.hpp"
+
+namespace quarnel::bindings {
+
+const py::FamilyTable kRollingOrder{};
+
+}  // namespace quarnel::bindings
