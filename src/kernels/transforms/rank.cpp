@@ -1,0 +1,115 @@
+// Sorting transforms: the empirical distribution function and rank-based bins.
+//
+// Both sort by the IEEE total order. An LSD radix sort on the total-order keys is stable
+// by construction (ties keep input order, as the bins require) and runs in a fixed
+// number of linear passes, well ahead of comparison sorts at large n.
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <cstring>
+#include <utility>
+#include <vector>
+
+#include "kernels/common/total_order.hpp"
+#include "kernels/transforms/transforms.hpp"
+
+namespace quarnel::transforms {
+namespace {
+
+// Unsigned key whose ascending order is the total order of the doubles.
+std::uint64_t sort_key(double x) {
+    return static_cast<std::uint64_t>(total_order_key(x)) ^ (std::uint64_t{1} << 63);
+}
+double from_sort_key(std::uint64_t k) {
+    // total_order_key is an involution on the bit pattern.
+    return std::bit_cast<double>(total_order_key(std::bit_cast<double>(k ^ (std::uint64_t{1} << 63))));
+}
+
+constexpr unsigned kDigitBits = 11;
+constexpr std::size_t kBuckets = std::size_t{1} << kDigitBits;
+constexpr unsigned kPasses = (64 + kDigitBits - 1) / kDigitBits;
+constexpr std::size_t kSmall = 256;  // below this a comparison sort is quicker
+
+// Stable LSD radix sort of `v` by key(v[i]); `tmp` is scratch of the same size.
+// Passes in which every key shares the digit are skipped.
+template <class T, class Key>
+void radix_sort(std::vector<T>& v, std::vector<T>& tmp, Key key) {
+    const std::size_t n = v.size();
+    std::vector<std::array<std::size_t, kBuckets>> hist(kPasses);
+    for (auto& h : hist) h.fill(0);
+    for (const T& e : v) {
+        const std::uint64_t k = key(e);
+        for (unsigned p = 0; p < kPasses; ++p) ++hist[p][(k >> (p * kDigitBits)) & (kBuckets - 1)];
+    }
+    tmp.resize(n);
+    T* src = v.data();
+    T* dst = tmp.data();
+    for (unsigned p = 0; p < kPasses; ++p) {
+        auto& h = hist[p];
+        const unsigned shift = p * kDigitBits;
+        if (h[(key(src[0]) >> shift) & (kBuckets - 1)] == n) continue;
+        std::size_t pos = 0;
+        for (auto& c : h) pos += std::exchange(c, pos);
+        for (std::size_t i = 0; i < n; ++i) {
+            const T e = src[i];
+            dst[h[(key(e) >> shift) & (kBuckets - 1)]++] = e;
+        }
+        std::swap(src, dst);
+    }
+    if (src != v.data()) std::memcpy(v.data(), src, n * sizeof(T));
+}
+
+struct Keyed {
+    std::uint64_t key;
+    std::uint64_t index;
+};
+
+}  // namespace
+
+void ecdf(std::span<const double> a, std::span<double> sorted, std::span<double> prob) {
+    const std::size_t n = a.size();
+    std::vector<std::uint64_t> keys(n);
+    for (std::size_t i = 0; i < n; ++i) keys[i] = sort_key(a[i]);
+    if (n < kSmall) {
+        std::sort(keys.begin(), keys.end());
+    } else {
+        std::vector<std::uint64_t> tmp;
+        radix_sort(keys, tmp, [](std::uint64_t k) { return k; });
+    }
+    const double dn = static_cast<double>(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        sorted[i] = from_sort_key(keys[i]);
+        prob[i] = static_cast<double>(i + 1) / dn;
+    }
+}
+
+void quantile_bins(std::span<const double> a, std::uint64_t n_bins, std::span<std::int64_t> out) {
+    const std::size_t n = a.size();
+    if (n == 0) return;
+    std::vector<Keyed> items(n);
+    for (std::size_t i = 0; i < n; ++i) items[i] = {sort_key(a[i]), i};
+    if (n < kSmall) {
+        std::stable_sort(items.begin(), items.end(), [](const Keyed& x, const Keyed& y) { return x.key < y.key; });
+    } else {
+        std::vector<Keyed> tmp;
+        radix_sort(items, tmp, [](const Keyed& e) { return e.key; });
+    }
+    // Sorted position r falls in bin floor((k (r + 1) - 1) / n): the b with
+    // floor(n b / k) <= r < floor(n (b + 1) / k). The numerator k (r + 1) - 1 grows by k
+    // per position, so the quotient is carried along as quotient and remainder, which
+    // never overflows (both stay below k and n) and needs no division in the loop.
+    const std::uint64_t k = n_bins, nn = n;
+    const std::uint64_t step_q = k / nn, step_r = k % nn;
+    std::uint64_t q = (k - 1) / nn, rem = (k - 1) % nn;
+    for (std::size_t r = 0; r < n; ++r) {
+        out[items[r].index] = static_cast<std::int64_t>(q);
+        q += step_q;
+        rem += step_r;  // both below n, so the sum stays below 2^64
+        if (rem >= nn) {
+            rem -= nn;
+            ++q;
+        }
+    }
+}
+
+}  // namespace quarnel::transforms
