@@ -6,6 +6,7 @@
 
 #include "kernels/moments/moments.hpp"
 #include "kernels/order/order.hpp"
+#include "kernels/transforms/simd.hpp"
 #include "kernels/transforms/transforms.hpp"
 
 namespace quarnel::transforms {
@@ -68,7 +69,7 @@ void fill(std::span<double> out, double v) { std::fill(out.begin(), out.end(), v
 
 }  // namespace
 
-void zscore(std::span<const double> a, std::span<double> out) {
+QUARNEL_VECTOR_CLONES void zscore(std::span<const double> a, std::span<double> out) {
     if (a.empty()) return;
     const Centered c = centered(a);
     const double s = std::sqrt(sample_var(c));
@@ -77,7 +78,7 @@ void zscore(std::span<const double> a, std::span<double> out) {
     for (std::size_t i = 0; i < a.size(); ++i) out[i] = (a[i] - m) / s;
 }
 
-void zscore_skipna(std::span<const double> a, std::span<double> out) {
+QUARNEL_VECTOR_CLONES void zscore_skipna(std::span<const double> a, std::span<double> out) {
     const Centered c = centered_skipna(a);
     const double v = sample_var(c);
     if (!(v > 0.0)) return fill(out, kNaN);
@@ -86,7 +87,7 @@ void zscore_skipna(std::span<const double> a, std::span<double> out) {
     for (std::size_t i = 0; i < a.size(); ++i) out[i] = (a[i] - m) / s;
 }
 
-Location robust_scale(std::span<const double> a, double scale_factor, std::span<double> out) {
+QUARNEL_VECTOR_CLONES Location robust_scale(std::span<const double> a, double scale_factor, std::span<double> out) {
     if (a.empty()) return {kNaN, kNaN};
     if (has_nan(a)) {
         fill(out, kNaN);
@@ -114,7 +115,7 @@ double first_equal(std::span<const double> a, double v) {
 
 }  // namespace
 
-Location minmax_scale(std::span<const double> a, std::span<double> out) {
+QUARNEL_VECTOR_CLONES Location minmax_scale(std::span<const double> a, std::span<double> out) {
     const std::size_t n = a.size();
     if (n == 0) return {kNaN, kNaN};
     // Sequentially, lo is the first element holding the smallest value: later NaNs never
@@ -152,7 +153,7 @@ Location minmax_scale(std::span<const double> a, std::span<double> out) {
     return {lo, hi};
 }
 
-void winsorize(std::span<const double> a, double lower_q, double upper_q, std::span<double> out) {
+QUARNEL_VECTOR_CLONES void winsorize(std::span<const double> a, double lower_q, double upper_q, std::span<double> out) {
     if (a.empty()) return;
     // With a NaN in the data both limits are NaN and every element passes unchanged.
     const double lo = percentile_slice(a, lower_q * 100.0);
@@ -163,7 +164,7 @@ void winsorize(std::span<const double> a, double lower_q, double upper_q, std::s
     }
 }
 
-void winsorize_clip(std::span<const double> a, double lower, double upper, std::span<double> out) {
+QUARNEL_VECTOR_CLONES void winsorize_clip(std::span<const double> a, double lower, double upper, std::span<double> out) {
     const double lo = lower <= upper ? lower : upper;
     const double hi = upper >= lower ? upper : lower;
     for (std::size_t i = 0; i < a.size(); ++i) {
@@ -172,11 +173,11 @@ void winsorize_clip(std::span<const double> a, double lower, double upper, std::
     }
 }
 
-void sign_mask(std::span<const double> a, std::span<std::int8_t> out) {
+QUARNEL_VECTOR_CLONES void sign_mask(std::span<const double> a, std::span<std::int8_t> out) {
     for (std::size_t i = 0; i < a.size(); ++i) out[i] = sign_of(a[i]);
 }
 
-void demean_with_signs(std::span<const double> a, std::span<double> d, std::span<std::int8_t> s) {
+QUARNEL_VECTOR_CLONES void demean_with_signs(std::span<const double> a, std::span<double> d, std::span<std::int8_t> s) {
     if (a.empty()) return;
     const double m = mean(a);
     for (std::size_t i = 0; i < a.size(); ++i) {
@@ -185,7 +186,7 @@ void demean_with_signs(std::span<const double> a, std::span<double> d, std::span
     }
 }
 
-void iqr_outliers(std::span<const double> a, double k, std::span<bool> out) {
+QUARNEL_VECTOR_CLONES void iqr_outliers(std::span<const double> a, double k, std::span<bool> out) {
     // The interpolated quartiles at 25 % and 75 % are the quartiles of the sorted data
     // (same positions, same interpolation); selection finds them without sorting.
     const double q1 = percentile_slice(a, 25.0), q3 = percentile_slice(a, 75.0);
@@ -198,7 +199,7 @@ void iqr_outliers(std::span<const double> a, double k, std::span<bool> out) {
     for (std::size_t i = 0; i < a.size(); ++i) out[i] = (a[i] > upper) | (a[i] < lower);
 }
 
-void zscore_outliers(std::span<const double> a, double threshold, std::span<bool> out) {
+QUARNEL_VECTOR_CLONES void zscore_outliers(std::span<const double> a, double threshold, std::span<bool> out) {
     const Centered c = centered(a);
     const double v = sample_var(c);
     if (!(v > 0.0)) {

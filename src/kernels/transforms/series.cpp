@@ -1,7 +1,9 @@
 // Differences, percentage changes, running sums and means, exponential smoothing.
 #include <algorithm>
+#include <bit>
 #include <limits>
 
+#include "kernels/transforms/simd.hpp"
 #include "kernels/transforms/transforms.hpp"
 
 namespace quarnel::transforms {
@@ -17,7 +19,7 @@ std::uint64_t magnitude(std::int64_t p) {
 // Applies f(x, base) where the shifted partner exists and NaN elsewhere; the caller has
 // ruled out p = 0 and |p| >= n.
 template <class F>
-void shifted(std::span<const double> a, std::int64_t p, std::span<double> out, F f) {
+[[gnu::always_inline]] inline void shifted(std::span<const double> a, std::int64_t p, std::span<double> out, F f) {
     const std::size_t n = a.size(), m = static_cast<std::size_t>(magnitude(p));
     if (p > 0) {
         std::fill(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(m), kNaN);
@@ -30,20 +32,22 @@ void shifted(std::span<const double> a, std::int64_t p, std::span<double> out, F
 
 }  // namespace
 
-void diff(std::span<const double> a, std::int64_t periods, std::span<double> out) {
+QUARNEL_VECTOR_CLONES void diff(std::span<const double> a, std::int64_t periods, std::span<double> out) {
     if (a.empty()) return;
     if (periods == 0) return std::fill(out.begin(), out.end(), 0.0);
     if (magnitude(periods) >= a.size()) return std::fill(out.begin(), out.end(), kNaN);
     shifted(a, periods, out, [](double x, double b) { return x - b; });
 }
 
-void pct_change(std::span<const double> a, std::int64_t periods, std::span<double> out) {
+QUARNEL_VECTOR_CLONES void pct_change(std::span<const double> a, std::int64_t periods, std::span<double> out) {
     if (a.empty()) return;
     if (periods == 0 || magnitude(periods) >= a.size()) return std::fill(out.begin(), out.end(), kNaN);
     // A zero base gives NaN; a NaN base is not zero and propagates through the division.
+    // The choice is a bit mask rather than a branch so that the loop vectorises.
     shifted(a, periods, out, [](double x, double b) {
-        const double r = (x - b) / b;
-        return b != 0.0 ? r : kNaN;
+        const auto r = std::bit_cast<std::uint64_t>((x - b) / b);
+        const std::uint64_t keep = std::uint64_t{0} - static_cast<std::uint64_t>(b != 0.0);
+        return std::bit_cast<double>((r & keep) | (std::bit_cast<std::uint64_t>(kNaN) & ~keep));
     });
 }
 
