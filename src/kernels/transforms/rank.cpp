@@ -7,6 +7,7 @@
 #include <array>
 #include <bit>
 #include <cstring>
+#include <memory>
 #include <utility>
 #include <vector>
 
@@ -25,25 +26,23 @@ double from_sort_key(std::uint64_t k) {
     return std::bit_cast<double>(total_order_key(std::bit_cast<double>(k ^ (std::uint64_t{1} << 63))));
 }
 
-constexpr unsigned kDigitBits = 11;
+constexpr unsigned kDigitBits = 8;  // 256 buckets: the scatter targets stay in L1
 constexpr std::size_t kBuckets = std::size_t{1} << kDigitBits;
-constexpr unsigned kPasses = (64 + kDigitBits - 1) / kDigitBits;
+constexpr unsigned kPasses = 64 / kDigitBits;
 constexpr std::size_t kSmall = 256;  // below this a comparison sort is quicker
 
-// Stable LSD radix sort of `v` by key(v[i]); `tmp` is scratch of the same size.
+// Stable LSD radix sort of v[0..n) by key(v[i]); tmp is scratch for n items.
 // Passes in which every key shares the digit are skipped.
 template <class T, class Key>
-void radix_sort(std::vector<T>& v, std::vector<T>& tmp, Key key) {
-    const std::size_t n = v.size();
+void radix_sort(T* v, T* tmp, std::size_t n, Key key) {
     std::vector<std::array<std::size_t, kBuckets>> hist(kPasses);
     for (auto& h : hist) h.fill(0);
-    for (const T& e : v) {
-        const std::uint64_t k = key(e);
+    for (std::size_t i = 0; i < n; ++i) {
+        const std::uint64_t k = key(v[i]);
         for (unsigned p = 0; p < kPasses; ++p) ++hist[p][(k >> (p * kDigitBits)) & (kBuckets - 1)];
     }
-    tmp.resize(n);
-    T* src = v.data();
-    T* dst = tmp.data();
+    T* src = v;
+    T* dst = tmp;
     for (unsigned p = 0; p < kPasses; ++p) {
         auto& h = hist[p];
         const unsigned shift = p * kDigitBits;
@@ -56,8 +55,11 @@ void radix_sort(std::vector<T>& v, std::vector<T>& tmp, Key key) {
         }
         std::swap(src, dst);
     }
-    if (src != v.data()) std::memcpy(v.data(), src, n * sizeof(T));
+    if (src != v) std::memcpy(v, src, n * sizeof(T));
 }
+
+// Integer words over double buffers; the compiler is told that they alias.
+using KeyWord = std::uint64_t __attribute__((__may_alias__));
 
 struct Keyed {
     std::uint64_t key;
@@ -68,14 +70,13 @@ struct Keyed {
 
 void ecdf(std::span<const double> a, std::span<double> sorted, std::span<double> prob) {
     const std::size_t n = a.size();
-    std::vector<std::uint64_t> keys(n);
+    // The keys are sorted inside the result buffers: `sorted` holds them, `prob` is the
+    // scratch, and both are overwritten with their values afterwards.
+    auto* keys = reinterpret_cast<KeyWord*>(sorted.data());
+    auto* scratch = reinterpret_cast<KeyWord*>(prob.data());
     for (std::size_t i = 0; i < n; ++i) keys[i] = sort_key(a[i]);
-    if (n < kSmall) {
-        std::sort(keys.begin(), keys.end());
-    } else {
-        std::vector<std::uint64_t> tmp;
-        radix_sort(keys, tmp, [](std::uint64_t k) { return k; });
-    }
+    if (n < kSmall) std::sort(keys, keys + n);
+    else radix_sort(keys, scratch, n, [](std::uint64_t k) { return k; });
     const double dn = static_cast<double>(n);
     for (std::size_t i = 0; i < n; ++i) {
         sorted[i] = from_sort_key(keys[i]);
@@ -86,13 +87,13 @@ void ecdf(std::span<const double> a, std::span<double> sorted, std::span<double>
 void quantile_bins(std::span<const double> a, std::uint64_t n_bins, std::span<std::int64_t> out) {
     const std::size_t n = a.size();
     if (n == 0) return;
-    std::vector<Keyed> items(n);
+    std::unique_ptr<Keyed[]> items(new Keyed[n]);  // no zero fill: every slot is written next
     for (std::size_t i = 0; i < n; ++i) items[i] = {sort_key(a[i]), i};
     if (n < kSmall) {
-        std::stable_sort(items.begin(), items.end(), [](const Keyed& x, const Keyed& y) { return x.key < y.key; });
+        std::stable_sort(items.get(), items.get() + n, [](const Keyed& x, const Keyed& y) { return x.key < y.key; });
     } else {
-        std::vector<Keyed> tmp;
-        radix_sort(items, tmp, [](const Keyed& e) { return e.key; });
+        std::unique_ptr<Keyed[]> tmp(new Keyed[n]);
+        radix_sort(items.get(), tmp.get(), n, [](const Keyed& e) { return e.key; });
     }
     // Sorted position r falls in bin floor((k (r + 1) - 1) / n): the b with
     // floor(n b / k) <= r < floor(n (b + 1) / k). The numerator k (r + 1) - 1 grows by k
