@@ -177,7 +177,8 @@ PyObject* mean_axis_np(const py::Args& args) {
         py::raise_value_error("mean_axis_np currently supports only 1D or 2D arrays");
     }
     auto out = py::new_f64(lines.count);
-    tf::line_means(lines, 0.0, skipna, out.data);
+    if (skipna) tf::line_means_skipna(lines, out.data);
+    else tf::line_means(lines, 0.0, out.data);
     return out.obj.release();
 }
 
@@ -224,7 +225,7 @@ PyObject* mean_over_last_axis_dyn_np(const py::Args& args) {
         }
         lines.offsets = offsets;
     }
-    tf::line_means(lines, -0.0, false, out.data);
+    tf::line_means(lines, -0.0, out.data);
     return out.obj.release();
 }
 

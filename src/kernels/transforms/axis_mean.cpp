@@ -2,9 +2,10 @@
 // speed comes from running several lines side by side, never from splitting one sum.
 #include <algorithm>
 #include <array>
-#include <cmath>
+#include <bit>
 #include <cstring>
 
+#include "kernels/transforms/simd.hpp"
 #include "kernels/transforms/transforms.hpp"
 
 namespace quarnel::transforms {
@@ -16,13 +17,25 @@ double load(const char* p) {
     return v;
 }
 
-// Lines that sit next to each other in memory (a C-ordered matrix read by columns):
-// one row of a block of lines is a contiguous run, added lane by lane into the block's
-// accumulators. Skipping a NaN by adding +0.0 is exact because these sums start at +0.0
-// and so never hold -0.0.
-template <bool SkipNaN>
-void adjacent_lines(const Lines& L, double init, std::span<double> out) {
-    constexpr std::size_t kBlock = 256;
+// NaN-skipping sums start at +0.0 and therefore never hold -0.0, so adding +0.0 in place
+// of a NaN leaves them exactly as skipping it would; unlike a branch, it vectorises.
+double zero_if_nan(double v) {
+    const std::uint64_t keep = std::uint64_t{0} - static_cast<std::uint64_t>(v == v);
+    return std::bit_cast<double>(std::bit_cast<std::uint64_t>(v) & keep);
+}
+
+struct Plain {
+    static constexpr bool kSkip = false;
+};
+struct SkipNaN {
+    static constexpr bool kSkip = true;
+};
+
+// Lines that sit next to each other in memory (a C-ordered matrix read by columns): one
+// step along the lines is a contiguous run, added lane by lane into the block's sums.
+template <class Rule>
+[[gnu::always_inline]] inline void adjacent_lines(const Lines& L, double init, std::span<double> out) {
+    constexpr std::size_t kBlock = 1024;  // 8 KiB of sums: stays in L1 with the counts
     std::array<double, kBlock> acc;
     std::array<double, kBlock> cnt;
     for (std::size_t l0 = 0; l0 < L.count; l0 += kBlock) {
@@ -33,24 +46,23 @@ void adjacent_lines(const Lines& L, double init, std::span<double> out) {
         for (std::size_t i = 0; i < L.length; ++i) {
             const auto* p = reinterpret_cast<const double*>(base + static_cast<std::ptrdiff_t>(i) * L.elem_stride);
             for (std::size_t b = 0; b < nb; ++b) {
-                const double v = p[b];
-                if constexpr (SkipNaN) {
-                    acc[b] += v == v ? v : 0.0;
-                    cnt[b] += v == v ? 1.0 : 0.0;
+                if constexpr (Rule::kSkip) {
+                    acc[b] += zero_if_nan(p[b]);
+                    cnt[b] += static_cast<double>(p[b] == p[b]);
                 } else {
-                    acc[b] += v;
+                    acc[b] += p[b];
                 }
             }
         }
         const double len = static_cast<double>(L.length);
-        for (std::size_t b = 0; b < nb; ++b) out[l0 + b] = acc[b] / (SkipNaN ? cnt[b] : len);
+        for (std::size_t b = 0; b < nb; ++b) out[l0 + b] = acc[b] / (Rule::kSkip ? cnt[b] : len);
     }
 }
 
 // Any other layout: B lines at a time, each walked along its own stride, so B
 // independent sums are in flight instead of one long dependency chain.
-template <std::size_t B, bool SkipNaN>
-void strided_block(const Lines& L, std::size_t l0, double init, std::span<double> out) {
+template <std::size_t B, class Rule>
+[[gnu::always_inline]] inline void strided_block(const Lines& L, std::size_t l0, double init, std::span<double> out) {
     const char* base[B];
     double acc[B];
     std::size_t cnt[B];
@@ -63,42 +75,37 @@ void strided_block(const Lines& L, std::size_t l0, double init, std::span<double
         const std::ptrdiff_t off = static_cast<std::ptrdiff_t>(i) * L.elem_stride;
         for (std::size_t b = 0; b < B; ++b) {
             const double v = load(base[b] + off);
-            if constexpr (SkipNaN) {
-                if (v == v) {
-                    acc[b] += v;
-                    ++cnt[b];
-                }
+            if constexpr (Rule::kSkip) {
+                acc[b] += zero_if_nan(v);
+                cnt[b] += v == v;
             } else {
                 acc[b] += v;
             }
         }
     }
     for (std::size_t b = 0; b < B; ++b)
-        out[l0 + b] = acc[b] / static_cast<double>(SkipNaN ? cnt[b] : L.length);
+        out[l0 + b] = acc[b] / static_cast<double>(Rule::kSkip ? cnt[b] : L.length);
 }
 
-template <bool SkipNaN>
-void strided_lines(const Lines& L, double init, std::span<double> out) {
+template <class Rule>
+[[gnu::always_inline]] inline void lines_mean(const Lines& L, double init, std::span<double> out) {
+    // A handful of adjacent lines is not worth the lanes.
+    if (L.offsets.empty() && L.line_stride == static_cast<std::ptrdiff_t>(sizeof(double)) && L.count >= 4)
+        return adjacent_lines<Rule>(L, init, out);
     constexpr std::size_t kBlock = 8;
     std::size_t l = 0;
-    for (; l + kBlock <= L.count; l += kBlock) strided_block<kBlock, SkipNaN>(L, l, init, out);
-    for (; l < L.count; ++l) strided_block<1, SkipNaN>(L, l, init, out);
+    for (; l + kBlock <= L.count; l += kBlock) strided_block<kBlock, Rule>(L, l, init, out);
+    for (; l < L.count; ++l) strided_block<1, Rule>(L, l, init, out);
 }
 
 }  // namespace
 
-void line_means(const Lines& lines, double init, bool skipna, std::span<double> out) {
-    // The NaN skip of the adjacent layout needs a +0.0 start; a handful of lines is not
-    // worth the lanes.
-    const bool adjacent = lines.offsets.empty() && lines.line_stride == static_cast<std::ptrdiff_t>(sizeof(double)) &&
-                          lines.count >= 4 && !(skipna && std::signbit(init));
-    if (adjacent) {
-        if (skipna) adjacent_lines<true>(lines, init, out);
-        else adjacent_lines<false>(lines, init, out);
-    } else {
-        if (skipna) strided_lines<true>(lines, init, out);
-        else strided_lines<false>(lines, init, out);
-    }
+QUARNEL_VECTOR_CLONES void line_means(const Lines& lines, double init, std::span<double> out) {
+    lines_mean<Plain>(lines, init, out);
+}
+
+QUARNEL_VECTOR_CLONES void line_means_skipna(const Lines& lines, std::span<double> out) {
+    lines_mean<SkipNaN>(lines, 0.0, out);
 }
 
 }  // namespace quarnel::transforms

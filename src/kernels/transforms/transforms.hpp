@@ -73,8 +73,10 @@ struct Lines {
         return offsets.empty() ? static_cast<std::ptrdiff_t>(l) * line_stride : offsets[l];
     }
 };
-// out[l] = (init + x_0 + ... + x_(m-1)) / m per line, summed in index order; with
-// skipna, NaN elements are left out and the divisor is the count of the others.
-void line_means(const Lines& lines, double init, bool skipna, std::span<double> out);
+// out[l] = (init + x_0 + ... + x_(m-1)) / m per line, summed in index order (NaN for
+// m = 0).
+void line_means(const Lines& lines, double init, std::span<double> out);
+// The same from +0.0 over the non-NaN elements, divided by their count.
+void line_means_skipna(const Lines& lines, std::span<double> out);
 
 }  // namespace quarnel::transforms
