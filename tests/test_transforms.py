@@ -1,4 +1,5 @@
 """Transforms, outlier flags, the Gaussian KDE and axis means."""
+import itertools
 import math
 
 import numpy as np
@@ -289,6 +290,11 @@ def test_mean_over_last_axis_any_layout(rng, shape):
     views = [base, np.asfortranarray(base), base[(slice(None, None, -1),) * base.ndim]]
     if base.ndim >= 2:
         views.append(np.swapaxes(np.swapaxes(base, 0, -1).copy(), 0, -1))
+    if base.ndim >= 3:  # every memory order of the axes, and a strided window
+        for perm in itertools.permutations(range(base.ndim)):
+            inverse = np.argsort(perm)
+            views.append(np.transpose(np.transpose(base, perm).copy(), inverse))
+        views.append(np.repeat(base, 2, axis=1)[:, ::2])
     for v in views:
         got = q.mean_over_last_axis_dyn_np(v)
         c = np.ascontiguousarray(v)

@@ -197,35 +197,7 @@ PyObject* mean_over_last_axis_dyn_np(const py::Args& args) {
         count *= x.shape[d];
     }
     auto out = py::new_f64(count);
-    tf::Lines lines;
-    lines.data = x.data;
-    lines.count = count;
-    lines.length = x.shape[k - 1];
-    lines.elem_stride = x.strides[k - 1];
-    // Leading axes that nest like a C-ordered block collapse into one line stride;
-    // otherwise each line's offset is spelled out.
-    bool nested = true;
-    for (std::size_t d = 0; d + 2 < k; ++d)
-        nested = nested && x.strides[d] == x.strides[d + 1] * static_cast<std::ptrdiff_t>(x.shape[d + 1]);
-    std::vector<std::ptrdiff_t> offsets;
-    if (k >= 2 && nested) {
-        lines.line_stride = x.strides[k - 2];
-    } else if (k >= 2 && count > 0) {
-        offsets.resize(count);
-        std::vector<std::size_t> index(k - 1, 0);
-        std::ptrdiff_t offset = 0;
-        for (std::size_t l = 0; l < count; ++l) {
-            offsets[l] = offset;
-            for (std::size_t d = k - 1; d-- > 0;) {  // odometer, last leading index fastest
-                offset += x.strides[d];
-                if (++index[d] < x.shape[d]) break;
-                offset -= x.strides[d] * static_cast<std::ptrdiff_t>(x.shape[d]);
-                index[d] = 0;
-            }
-        }
-        lines.offsets = offsets;
-    }
-    tf::line_means(lines, -0.0, out.data);
+    tf::last_axis_means(x.data, x.shape, x.strides, -0.0, out.data);
     return out.obj.release();
 }
 

@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <array>
 #include <bit>
+#include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "kernels/transforms/simd.hpp"
 #include "kernels/transforms/transforms.hpp"
@@ -90,7 +92,7 @@ template <std::size_t B, class Rule>
 template <class Rule>
 [[gnu::always_inline]] inline void lines_mean(const Lines& L, double init, std::span<double> out) {
     // A handful of adjacent lines is not worth the lanes.
-    if (L.offsets.empty() && L.line_stride == static_cast<std::ptrdiff_t>(sizeof(double)) && L.count >= 4)
+    if (L.line_stride == static_cast<std::ptrdiff_t>(sizeof(double)) && L.count >= 4)
         return adjacent_lines<Rule>(L, init, out);
     constexpr std::size_t kBlock = 8;
     std::size_t l = 0;
@@ -106,6 +108,85 @@ QUARNEL_VECTOR_CLONES void line_means(const Lines& lines, double init, std::span
 
 QUARNEL_VECTOR_CLONES void line_means_skipna(const Lines& lines, std::span<double> out) {
     lines_mean<SkipNaN>(lines, 0.0, out);
+}
+
+QUARNEL_VECTOR_CLONES void last_axis_means(const char* data, std::span<const std::size_t> shape,
+                                           std::span<const std::ptrdiff_t> strides, double init, std::span<double> out) {
+    const std::size_t k = shape.size();
+    Lines lines;
+    lines.data = data;
+    lines.length = shape[k - 1];
+    lines.elem_stride = strides[k - 1];
+    lines.count = out.size();
+    if (lines.count == 0) return;
+    // Leading axes that nest like a C-ordered block collapse into one line stride.
+    bool nested = true;
+    for (std::size_t d = 0; d + 2 < k; ++d)
+        nested = nested && (shape[d] == 1 || strides[d] == strides[d + 1] * static_cast<std::ptrdiff_t>(shape[d + 1]));
+    if (k == 1 || nested) {
+        lines.line_stride = k == 1 ? 0 : strides[k - 2];
+        return lines_mean<Plain>(lines, init, out);
+    }
+    // Otherwise take the lines in runs: start from the leading axis with the smallest
+    // stride (the first axis of a Fortran-ordered array, whose lines are adjacent) and
+    // absorb every axis that continues it in memory, so that a run's lines sit at equal
+    // steps. Each run's means are then put in their row-major places.
+    const std::size_t lead = k - 1;
+    std::size_t first = lead;
+    for (std::size_t d = 0; d < lead; ++d)
+        if (shape[d] > 1 && (first == lead || std::llabs(strides[d]) < std::llabs(strides[first]))) first = d;
+    std::vector<std::size_t> out_step(lead, 1);
+    for (std::size_t d = lead - 1; d-- > 0;) out_step[d] = out_step[d + 1] * shape[d + 1];
+    std::vector<std::size_t> chain{first};
+    std::vector<bool> in_run(lead, false);
+    in_run[first] = true;
+    std::size_t run_len = shape[first];
+    for (bool grew = true; grew;) {
+        grew = false;
+        for (std::size_t d = 0; d < lead; ++d) {
+            if (!in_run[d] && shape[d] > 1 && strides[d] == strides[first] * static_cast<std::ptrdiff_t>(run_len)) {
+                chain.push_back(d);
+                in_run[d] = true;
+                run_len *= shape[d];
+                grew = true;
+            }
+        }
+    }
+    // Output index of the r-th line of a run, r read in mixed radix along the chain.
+    std::vector<std::size_t> run_out(run_len);
+    for (std::size_t r = 0; r < run_len; ++r) {
+        std::size_t rest = r, at = 0;
+        for (std::size_t d : chain) {
+            at += (rest % shape[d]) * out_step[d];
+            rest /= shape[d];
+        }
+        run_out[r] = at;
+    }
+    lines.count = run_len;
+    lines.line_stride = strides[first];
+    std::vector<double> means(run_len);
+    std::vector<std::size_t> index(lead, 0);
+    std::ptrdiff_t offset = 0;
+    std::size_t out_base = 0;
+    for (;;) {
+        lines.data = data + offset;
+        lines_mean<Plain>(lines, init, means);
+        for (std::size_t r = 0; r < run_len; ++r) out[out_base + run_out[r]] = means[r];
+        // Odometer over the leading axes outside the run.
+        std::size_t d = lead;
+        while (d-- > 0) {
+            if (in_run[d]) continue;
+            if (++index[d] < shape[d]) {
+                offset += strides[d];
+                out_base += out_step[d];
+                break;
+            }
+            offset -= strides[d] * static_cast<std::ptrdiff_t>(shape[d] - 1);
+            out_base -= out_step[d] * (shape[d] - 1);
+            index[d] = 0;
+        }
+        if (d == static_cast<std::size_t>(-1)) return;
+    }
 }
 
 }  // namespace quarnel::transforms

@@ -60,23 +60,23 @@ void kde_gaussian(std::span<const double> x, double h, std::span<double> grid, s
 
 // ---- line means (axis_mean.cpp) ----
 
-// `lines` equally long lines of `length` doubles: element i of line l sits at byte
-// offset line_offset(l) + i * elem_stride from `data`.
+// `count` equally long lines of `length` doubles: element i of line l sits at byte
+// offset l * line_stride + i * elem_stride from `data`.
 struct Lines {
     const char* data = nullptr;
     std::size_t count = 0, length = 0;
     std::ptrdiff_t elem_stride = 0;
-    // Either one stride between consecutive lines, or explicit offsets (when non-empty).
-    std::ptrdiff_t line_stride = 0;
-    std::span<const std::ptrdiff_t> offsets;
-    std::ptrdiff_t line_offset(std::size_t l) const {
-        return offsets.empty() ? static_cast<std::ptrdiff_t>(l) * line_stride : offsets[l];
-    }
+    std::ptrdiff_t line_stride = 0;  // between consecutive lines
+    std::ptrdiff_t line_offset(std::size_t l) const { return static_cast<std::ptrdiff_t>(l) * line_stride; }
 };
 // out[l] = (init + x_0 + ... + x_(m-1)) / m per line, summed in index order (NaN for
 // m = 0).
 void line_means(const Lines& lines, double init, std::span<double> out);
 // The same from +0.0 over the non-NaN elements, divided by their count.
 void line_means_skipna(const Lines& lines, std::span<double> out);
+// Means along the last axis of an array of any shape (at least one axis) and strides, one
+// per combination of the leading indices in row-major order; out holds that many values.
+void last_axis_means(const char* data, std::span<const std::size_t> shape, std::span<const std::ptrdiff_t> strides,
+                     double init, std::span<double> out);
 
 }  // namespace quarnel::transforms
