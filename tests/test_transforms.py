@@ -375,6 +375,9 @@ def test_ecdf_and_bins_stated():
     bins = q.quantile_bins_np(arr(10, 20, 30, 40), 2)
     assert bins.dtype == np.int64 and bins.tolist() == [0, 0, 1, 1]
     assert sorted(set(q.quantile_bins_np(arr(3, 1, 2), 7).tolist())) == [2, 4, 6]
+    # total order: -NaN first, +NaN last, -0.0 before +0.0
+    neg_nan = -np.abs(np.float64(NAN))
+    assert q.quantile_bins_np(arr(NAN, 1, neg_nan, 0.0, -0.0), 5).tolist() == [4, 3, 0, 2, 1]
 
 
 def test_outlier_flags_stated():
