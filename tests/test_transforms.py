@@ -246,6 +246,7 @@ def strided_layouts(m):
     yield "F", np.asfortranarray(m)
     yield "T", m.T.copy().T
     yield "reversed", m[::-1, ::-1]
+    yield "rows reversed", m[::-1]
     yield "sliced", np.ascontiguousarray(np.repeat(np.repeat(m, 2, 0), 3, 1))[::2, ::3]
 
 
