@@ -1,9 +1,8 @@
 // Transforms, outlier flags, the Gaussian KDE and axis means.
 #include <cstdint>
+#include <algorithm>
 #include <cstring>
 #include <limits>
-#include <numeric>
-#include <vector>
 
 #include "bindings/families.hpp"
 #include "kernels/transforms/transforms.hpp"
