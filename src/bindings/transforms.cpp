@@ -1,6 +1,6 @@
 // Transforms, outlier flags, the Gaussian KDE and axis means.
-#include <cstdint>
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <limits>
 
