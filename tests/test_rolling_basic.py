@@ -14,14 +14,6 @@ TRAILING_NAN = ["rolling_mean_nan_np", "rolling_std_nan_np", "rolling_zscore_nan
 AXIS0 = ["rolling_mean_axis0_np", "rolling_std_axis0_np", "rolling_mean_std_axis0_np"]
 
 
-def same_bits(a, b):
-    """Element-wise identity, NaN equal to NaN."""
-    a, b = np.asarray(a, dtype=float), np.asarray(b, dtype=float)
-    return a.shape == b.shape and np.array_equal(a.view(np.int64) | 0, b.view(np.int64) | 0) or (
-        a.shape == b.shape and np.array_equal(np.where(np.isnan(a), 0, a), np.where(np.isnan(b), 0, b))
-        and np.array_equal(np.isnan(a), np.isnan(b)) and np.array_equal(np.signbit(a), np.signbit(b)))
-
-
 def assert_bits(actual, expected):
     actual, expected = np.asarray(actual, dtype=float), np.asarray(expected, dtype=float)
     assert actual.shape == expected.shape
