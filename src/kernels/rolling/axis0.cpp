@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -18,6 +19,10 @@ constexpr std::size_t kBlock = 64;
 
 enum class Mode { RawMean, Shifted };
 
+// Bits that are non-zero iff v is not finite: v - v is +0.0 for every finite v and NaN
+// otherwise. OR-ed over a row, this vectorises on baseline SSE2 (no 64-bit compares).
+inline std::uint64_t nonfinite_bits(double v) { return std::bit_cast<std::uint64_t>(v - v); }
+
 // One block of up to kBlock columns, walked row by row. The fast loop updates every column
 // unconditionally (vectorised across columns); columns whose window holds non-finite values
 // are then fixed up, and rebuilt once clean, in a rare slow pass.
@@ -31,19 +36,26 @@ public:
 
     void run(std::size_t out_rows) {
         start_block();
+        // Locals, not members: the compiler must see that the row loop touches no state
+        // besides the sums to vectorise it across columns.
+        const std::size_t nb = nb_;
+        double* s = s_.data();
+        double* s1 = s1_.data();
+        double* s2 = s2_.data();
+        const double* k = k_.data();
         for (std::size_t r = 1; r < out_rows; ++r) {
             const double* in = row(r + w_ - 1);
             const double* out = row(r - 1);
             std::uint64_t bad = 0;
-            for (std::size_t c = 0; c < nb_; ++c) {
+            for (std::size_t c = 0; c < nb; ++c) {
                 const double a = in[c], b = out[c];
-                bad |= static_cast<std::uint64_t>(!is_finite_bits(a));
+                bad |= nonfinite_bits(a);
                 if constexpr (kMode == Mode::RawMean) {
-                    s_[c] = s_[c] + (a - b);
+                    s[c] = s[c] + (a - b);
                 } else {
-                    const double da = a - k_[c], db = b - k_[c];
-                    s1_[c] = s1_[c] + (da - db);
-                    s2_[c] = s2_[c] + (da * da - db * db);
+                    const double da = a - k[c], db = b - k[c];
+                    s1[c] = s1[c] + (da - db);
+                    s2[c] = s2[c] + (da * da - db * db);
                 }
             }
             emit_row(r);
@@ -59,18 +71,23 @@ private:
     void start_block() {
         const double* first = row(0);
         for (std::size_t c = 0; c < nb_; ++c) k_[c] = is_finite_bits(first[c]) ? first[c] : 0.0;
+        const std::size_t nb = nb_;
+        double* s = s_.data();
+        double* s1 = s1_.data();
+        double* s2 = s2_.data();
+        const double* k = k_.data();
         for (std::size_t i = 0; i < w_; ++i) {
             const double* in = row(i);
             std::uint64_t bad = 0;
-            for (std::size_t c = 0; c < nb_; ++c) {
+            for (std::size_t c = 0; c < nb; ++c) {
                 const double v = in[c];
-                bad |= static_cast<std::uint64_t>(!is_finite_bits(v));
+                bad |= nonfinite_bits(v);
                 if constexpr (kMode == Mode::RawMean) {
-                    s_[c] += v;
+                    s[c] += v;
                 } else {
-                    const double d = v - k_[c];
-                    s1_[c] += d;
-                    s2_[c] += d * d;
+                    const double d = v - k[c];
+                    s1[c] += d;
+                    s2[c] += d * d;
                 }
             }
             if (bad) note_incoming(in, i + 1);
@@ -140,15 +157,30 @@ private:
     }
 
     void emit_row(std::size_t r) {
+        const std::size_t nb = nb_;
         double* m = means_ ? means_ + r * cols_ + c0_ : nullptr;
-        double* s = stds_ ? stds_ + r * cols_ + c0_ : nullptr;
+        double* sd = stds_ ? stds_ + r * cols_ + c0_ : nullptr;
+        const double* s = s_.data();
+        const double* s1 = s1_.data();
+        const double* s2 = s2_.data();
+        const double* k = k_.data();
+        const double wd = wd_;
         if constexpr (kMode == Mode::RawMean) {
-            for (std::size_t c = 0; c < nb_; ++c) m[c] = s_[c] / wd_;
+            for (std::size_t c = 0; c < nb; ++c) m[c] = s[c] / wd;
         } else {
             if (m)
-                for (std::size_t c = 0; c < nb_; ++c) m[c] = k_[c] + s1_[c] / wd_;
-            if (s)
-                for (std::size_t c = 0; c < nb_; ++c) s[c] = std_of(s1_[c], s2_[c]);
+                for (std::size_t c = 0; c < nb; ++c) m[c] = k[c] + s1[c] / wd;
+            if (sd) {
+                if (w_ == 1) {
+                    for (std::size_t c = 0; c < nb; ++c) sd[c] = kNan;
+                } else {
+                    const double wm1 = wm1_;
+                    for (std::size_t c = 0; c < nb; ++c) {
+                        const double var = (s2[c] - s1[c] * s1[c] / wd) / wm1;
+                        sd[c] = var == var ? std::sqrt(var < 0.0 ? 0.0 : var) : kNan;
+                    }
+                }
+            }
         }
     }
 
