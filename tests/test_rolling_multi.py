@@ -123,6 +123,19 @@ def test_against_reference_on_finite_data(rng, w):
             assert_bits(got[s], want[s])
 
 
+@pytest.mark.parametrize("stats", [("mean",), ("min", "max"), ("std", "count"), ("var", "mean", "max")])
+@pytest.mark.parametrize("cfg", [dict(), dict(nan_policy="ignore", min_periods=3), dict(alignment="centered")])
+def test_subsets_on_long_series_with_sparse_gaps(rng, stats, cfg):
+    # Long clean stretches between isolated NaN and infinities, whatever statistics are asked.
+    x = rng.normal(7.0, 3.0, 500)
+    x[[40, 41, 230]] = nan
+    x[[120, 380]] = [inf, -inf]
+    got = q.rolling_multi_np(x, 7, stats=stats, **cfg)
+    want = ref_multi(x, 7, **cfg)
+    for name, arr in zip(stats, got):
+        assert_bits(arr, want[name])
+
+
 # ---------------------------------------------------------------- pandas on random data
 
 def pandas_stats(r):

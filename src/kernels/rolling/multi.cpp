@@ -44,6 +44,141 @@ WindowScan scan_window(const double* p, std::size_t len) {
     return w;
 }
 
+// ---- clean groups: consecutive windows of equal length holding only finite values
+//
+// Most windows hold neither NaN nor infinity. For those, each window's scan is the same
+// sequence of compensated adds, so runs of consecutive windows are scanned side by side,
+// one vector lane per window: lane g of every step adds the same value the scalar scan of
+// window g adds at that step. No sum is reassociated, so each lane's result is that of
+// scan_window, bit for bit.
+
+// The AVX type only ever lives inside the AVX2-targeted scanner, where it is inlined.
+#pragma GCC diagnostic ignored "-Wpsabi"
+using V2 = double __attribute__((vector_size(16)));
+using V4 = double __attribute__((vector_size(32)));
+
+enum Need : unsigned { kNeedSum = 1, kNeedShift = 2, kNeedExtremes = 4 };
+
+template <class V>
+[[gnu::always_inline]] inline V load(const double* p) {
+    V v;
+    __builtin_memcpy(&v, p, sizeof v);
+    return v;
+}
+
+template <class V>
+[[gnu::always_inline]] inline void kahan_step(V& s, V& c, V y) {
+    const V t = y - c;
+    const V u = s + t;
+    c = (u - s) - t;
+    s = u;
+}
+
+// Windows p[g .. g + len - 1] for g = 0 .. kVecs * lanes - 1.
+template <class V, int kVecs, unsigned kNeed>
+[[gnu::always_inline]] inline void scan_group_impl(const double* p, std::size_t len, WindowScan* out) {
+    constexpr int kLanes = sizeof(V) / sizeof(double);
+    V s[kVecs], cs[kVecs], s1[kVecs], c1[kVecs], s2[kVecs], c2[kVecs], k[kVecs], lo[kVecs], hi[kVecs];
+    for (int v = 0; v < kVecs; ++v) {
+        s[v] = cs[v] = s1[v] = c1[v] = s2[v] = c2[v] = V{} * 0.0;
+        k[v] = load<V>(p + v * kLanes);
+        lo[v] = hi[v] = k[v];
+    }
+    for (std::size_t i = 0; i < len; ++i) {
+#pragma GCC unroll 4
+        for (int v = 0; v < kVecs; ++v) {
+            const V x = load<V>(p + i + v * kLanes);
+            if constexpr (kNeed & kNeedSum) kahan_step(s[v], cs[v], x);
+            if constexpr (kNeed & kNeedShift) {
+                const V d = x - k[v];
+                kahan_step(s1[v], c1[v], d);
+                kahan_step(s2[v], c2[v], d * d);
+            }
+            if constexpr (kNeed & kNeedExtremes) {
+                lo[v] = x < lo[v] ? x : lo[v];
+                hi[v] = x > hi[v] ? x : hi[v];
+            }
+        }
+    }
+    for (int v = 0; v < kVecs; ++v) {
+        for (int g = 0; g < kLanes; ++g) {
+            WindowScan& w = out[v * kLanes + g];
+            w = WindowScan{};
+            w.s.s = s[v][g];
+            w.s1.s = s1[v][g];
+            w.s2.s = s2[v][g];
+            w.k = k[v][g];
+            w.min = lo[v][g];
+            w.max = hi[v][g];
+            w.used = len;
+        }
+    }
+}
+
+// Vectors in flight per scan: enough independent chains to hide the latency of the
+// compensated adds, few enough that every accumulator stays in a register.
+template <unsigned kNeed>
+constexpr int kVecsInFlight = (kNeed & kNeedShift) ? 2 : 4;
+constexpr int kMaxGroup = 4 * 4;
+
+template <unsigned kNeed>
+[[gnu::target("avx2")]] void scan_group_avx2(const double* p, std::size_t len, WindowScan* out) {
+    scan_group_impl<V4, kVecsInFlight<kNeed>, kNeed>(p, len, out);
+}
+
+template <unsigned kNeed>
+void scan_group_sse2(const double* p, std::size_t len, WindowScan* out) {
+    scan_group_impl<V2, kVecsInFlight<kNeed>, kNeed>(p, len, out);
+}
+
+using GroupFn = void (*)(const double*, std::size_t, WindowScan*);
+
+struct GroupScanner {
+    GroupFn fn;
+    int width;
+};
+
+template <unsigned kNeed>
+GroupScanner pick_scanner() {
+    if (__builtin_cpu_supports("avx2")) return {&scan_group_avx2<kNeed>, 4 * kVecsInFlight<kNeed>};
+    return {&scan_group_sse2<kNeed>, 2 * kVecsInFlight<kNeed>};
+}
+
+GroupScanner scanner_for(StatsMask mask) {
+    const unsigned need = (mask.has(StatsMask::kMean) ? kNeedSum : 0u) |
+                          (mask.has(StatsMask::kStd | StatsMask::kVar) ? kNeedShift : 0u) |
+                          (mask.has(StatsMask::kMin | StatsMask::kMax) ? kNeedExtremes : 0u);
+    switch (need) {
+        case 0: return pick_scanner<0>();
+        case 1: return pick_scanner<1>();
+        case 2: return pick_scanner<2>();
+        case 3: return pick_scanner<3>();
+        case 4: return pick_scanner<4>();
+        case 5: return pick_scanner<5>();
+        case 6: return pick_scanner<6>();
+        default: return pick_scanner<7>();
+    }
+}
+
+// The first non-finite index at or after a position, for positions that only grow.
+class NonFiniteCursor {
+public:
+    explicit NonFiniteCursor(std::span<const double> x) : x_(x) {}
+    std::size_t at_or_after(std::size_t pos) {
+        if (next_ < pos || !started_) {
+            started_ = true;
+            next_ = std::max(next_, pos);
+            while (next_ < x_.size() && is_finite_bits(x_[next_])) ++next_;
+        }
+        return next_;
+    }
+
+private:
+    std::span<const double> x_;
+    std::size_t next_ = 0;
+    bool started_ = false;
+};
+
 // `len` is the number of positions the window covers (truncated at the series' ends).
 Verdict judge(const RollingConfig& cfg, const WindowScan& w, std::size_t len) {
     const bool propagate = cfg.nan_policy == NanPolicy::Propagate;
@@ -75,22 +210,6 @@ double var_of(const WindowScan& w) {
     return std::isnan(q) ? kNan : std::max(q, 0.0);
 }
 
-// Runs `fn(position, window start, window length)` over every output position.
-template <class Fn>
-void for_each_window(std::size_t n, const RollingConfig& cfg, Fn&& fn) {
-    if (cfg.alignment == Alignment::Trailing) {
-        const std::size_t windows = cfg.output_length(n);
-        for (std::size_t j = 0; j < windows; ++j) fn(j, j, cfg.window);
-        return;
-    }
-    const std::size_t h = cfg.half_width();
-    for (std::size_t i = 0; i < n; ++i) {
-        const std::size_t lo = i >= h ? i - h : 0;
-        const std::size_t hi = std::min(n - 1, i + h);
-        fn(i, lo, hi - lo + 1);
-    }
-}
-
 }  // namespace
 
 void write_stats(std::size_t position, const WindowScan& scan, const Verdict& verdict, StatsMask mask,
@@ -108,12 +227,49 @@ void write_stats(std::size_t position, const WindowScan& scan, const Verdict& ve
 
 void rolling_multi_into(std::span<const double> x, const RollingConfig& config, StatsMask mask,
                         const MultiOutputs& out) {
+    const std::size_t n = x.size();
     const bool stop_at_nan = config.alignment == Alignment::Trailing && config.nan_policy == NanPolicy::Propagate;
-    for_each_window(x.size(), config, [&](std::size_t pos, std::size_t start, std::size_t len) {
+    auto scalar = [&](std::size_t pos, std::size_t start, std::size_t len) {
         const double* p = x.data() + start;
         const WindowScan scan = stop_at_nan ? scan_window<true>(p, len) : scan_window<false>(p, len);
         write_stats(pos, scan, judge(config, scan, len), mask, out);
-    });
+    };
+    // Full-length windows: trailing ones, or the centered ones clear of both ends; output
+    // position pos describes the window starting at pos - offset.
+    std::size_t first = 0, last = 0, offset = 0, len = config.window;
+    if (config.alignment == Alignment::Trailing) {
+        last = config.output_length(n);
+    } else {
+        const std::size_t h = config.half_width();
+        len = 2 * h + 1;
+        offset = h;
+        if (n >= len) {
+            first = h;
+            last = n - h;
+        }
+        // The truncated windows near both ends.
+        for (std::size_t i = 0; i < n; ++i) {
+            if (i >= first && i < last) continue;
+            const std::size_t lo = i >= h ? i - h : 0;
+            scalar(i, lo, std::min(n - 1, i + h) - lo + 1);
+        }
+    }
+    const GroupScanner group = scanner_for(mask);
+    const auto width = static_cast<std::size_t>(group.width);
+    NonFiniteCursor bad(x);
+    WindowScan scans[kMaxGroup];
+    for (std::size_t pos = first; pos < last;) {
+        const std::size_t start = pos - offset;
+        if (pos + width <= last && bad.at_or_after(start) >= start + width - 1 + len) {
+            group.fn(x.data() + start, len, scans);
+            for (std::size_t g = 0; g < width; ++g)
+                write_stats(pos + g, scans[g], judge(config, scans[g], len), mask, out);
+            pos += width;
+        } else {
+            scalar(pos, start, len);
+            ++pos;
+        }
+    }
 }
 
 void rolling_multi_axis0(const double* x, std::size_t rows, std::size_t cols, const RollingConfig& config,
