@@ -200,6 +200,17 @@ def test_output_lengths(n, w):
         assert getattr(q, name)(x, w).shape == (n,)
 
 
+def test_huge_window():
+    x = np.array([1.0, inf, 2.0, nan, 3.0])
+    big = 2**64 - 1
+    for name in ENGINE_1D:
+        out = getattr(q, name)(x, big)
+        assert all(a.shape == (0,) for a in (out if isinstance(out, tuple) else (out,)))
+    assert_bits(q.rolling_mean_nan_np(x, big), [1.0, inf, inf, inf, inf])  # the infinity never leaves
+    assert np.isnan(q.rolling_std_nan_np(x, big)).all()
+    assert q.rolling_mean_std_axis0_np(np.ones((3, 2)), big)[1].shape == (0, 2)
+
+
 def test_documented_examples():
     assert_bits(q.rolling_mean_nan_np(np.array([1.0, 2.0, 3.0]), 5), [1.0, 1.5, 2.0])
     assert q.rolling_zscore_np(np.array([1.0, 2.0, 3.0, 10.0]), 3)[0] == -1.0  # scores the oldest element

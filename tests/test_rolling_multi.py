@@ -323,6 +323,15 @@ def test_min_and_max_are_window_elements(rng):
     assert_bits(lo, v.min(1)) and assert_bits(hi, v.max(1))
 
 
+def test_huge_window():
+    x = np.array([1.0, 4.0, 2.0, nan, 3.0])
+    big = 2**64 - 1
+    assert q.rolling_multi_np(x, big)[0].shape == (0,)
+    count, mean = q.rolling_multi_np(x, big, min_periods=2, alignment="centered", nan_policy="ignore",
+                                     stats=("count", "mean"))
+    assert_bits(count, [4.0] * 5) and assert_bits(mean, [2.5] * 5)
+
+
 def test_windows_with_infinities():
     x = np.array([inf, 1.0, 2.0, 3.0, -inf, 5.0, inf, 7.0, 8.0])
     r = multi(x, 2)

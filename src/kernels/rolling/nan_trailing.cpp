@@ -81,7 +81,8 @@ void run(std::span<const double> x, std::size_t w, std::span<double> out) {
     for (std::size_t j = 0; j < n; ++j) {
         const double v = x[j];
         if (!is_finite_bits(v) && v == v) {
-            restart_at = j + w;
+            // Rebuilt once it has left; a window reaching past the end never drops it.
+            restart_at = w < n - j ? j + w : n;
             ++(v > 0.0 ? pos_inf : neg_inf);
         }
         sums.add(v);
