@@ -15,8 +15,28 @@ constexpr std::size_t kNone = static_cast<std::size_t>(-1);
 
 enum class Stat { Mean, Std, ZScore };
 
-// Running state of one trailing window. A skipped NaN adds 0.0 instead of branching: the
-// sums start at +0.0 and can never become -0.0, so adding +0.0 leaves them unchanged.
+// The statistic of one position from its window sums and count c (as a double).
+template <Stat kStat>
+inline double finish(double s, double s1, double s2, double c, double xj, double k) {
+    if constexpr (kStat == Stat::Mean) {
+        (void)s1, (void)s2, (void)xj, (void)k;
+        return c >= 1.0 ? s / c : kNan;
+    } else if constexpr (kStat == Stat::Std) {
+        (void)s, (void)xj, (void)k;
+        const double var = (s2 - s1 * s1 / c) / (c - 1.0);
+        const double sd = std::sqrt(var < 0.0 ? 0.0 : var);
+        return c >= 2.0 && var == var ? sd : kNan;
+    } else {
+        (void)s;
+        double var = (s2 - s1 * s1 / c) / (c - 1.0);
+        var = var < 0.0 ? 0.0 : var;
+        const double sd = std::sqrt(var);
+        const double z = ((xj - k) - s1 / c) / sd;
+        return xj == xj && c >= 2.0 && sd != kInf && var > 0.0 ? z : kNan;
+    }
+}
+
+// Running state of one trailing window: plain sums over its non-NaN values and their count.
 template <Stat kStat>
 struct Sums {
     double k = 0.0;
@@ -24,46 +44,34 @@ struct Sums {
     std::size_t c = 0;
 
     void add(double v) {
-        const bool keep = v == v;
-        c += keep;
         if constexpr (kStat == Stat::Mean) {
-            s += keep ? v : 0.0;
+            s += v;
         } else {
             const double d = v - k;
-            s1 += keep ? d : 0.0;
-            s2 += keep ? d * d : 0.0;
+            s1 += d;
+            s2 += d * d;
         }
     }
     void remove(double v) {
-        const bool keep = v == v;
-        c -= keep;
         if constexpr (kStat == Stat::Mean) {
-            s -= keep ? v : 0.0;
+            s -= v;
         } else {
             const double d = v - k;
-            s1 -= keep ? d : 0.0;
-            s2 -= keep ? d * d : 0.0;
+            s1 -= d;
+            s2 -= d * d;
         }
     }
-
-    double value(double xj) const {
-        if constexpr (kStat == Stat::Mean) {
-            return c >= 1 ? s / static_cast<double>(c) : kNan;
-        } else if constexpr (kStat == Stat::Std) {
-            if (c < 2) return kNan;
-            const double cd = static_cast<double>(c);
-            const double var = (s2 - s1 * s1 / cd) / (cd - 1.0);
-            return std::isnan(var) ? kNan : std::sqrt(std::max(var, 0.0));
-        } else {
-            if (xj != xj || c < 2) return kNan;
-            const double cd = static_cast<double>(c);
-            double var = (s2 - s1 * s1 / cd) / (cd - 1.0);
-            var = std::isnan(var) ? var : std::max(var, 0.0);
-            const double sd = std::sqrt(var);
-            if (sd == kInf) return kNan;
-            return var > 0.0 ? ((xj - k) - s1 / cd) / sd : kNan;
-        }
+    void add_unless_nan(double v) {
+        if (v != v) return;
+        add(v);
+        ++c;
     }
+    void remove_unless_nan(double v) {
+        if (v != v) return;
+        remove(v);
+        --c;
+    }
+    double value(double xj) const { return finish<kStat>(s, s1, s2, static_cast<double>(c), xj, k); }
 };
 
 template <Stat kStat>
@@ -78,15 +86,15 @@ void run(std::span<const double> x, std::size_t w, std::span<double> out) {
     // are rebuilt once the last one has left (position `restart_at`).
     std::size_t restart_at = kNone;
     std::size_t pos_inf = 0, neg_inf = 0;
-    for (std::size_t j = 0; j < n; ++j) {
+    auto step = [&](std::size_t j) {
         const double v = x[j];
         if (!is_finite_bits(v) && v == v) {
             // Rebuilt once it has left; a window reaching past the end never drops it.
             restart_at = w < n - j ? j + w : n;
             ++(v > 0.0 ? pos_inf : neg_inf);
         }
-        sums.add(v);
-        if (j >= w) sums.remove(x[j - w]);
+        sums.add_unless_nan(v);
+        if (j >= w) sums.remove_unless_nan(x[j - w]);
         if (restart_at != kNone) {
             if (j < restart_at) {
                 if (j >= w) {
@@ -95,16 +103,31 @@ void run(std::span<const double> x, std::size_t w, std::span<double> out) {
                 }
                 if constexpr (kStat == Stat::Mean) out[j] = pos_inf && neg_inf ? kNan : pos_inf ? kInf : -kInf;
                 else out[j] = kNan;
-                continue;
+                return;
             }
             restart_at = kNone;
             pos_inf = neg_inf = 0;
             const double k = sums.k;
             sums = Sums<kStat>{};
             sums.k = k;
-            for (std::size_t i = j + 1 - w; i <= j; ++i) sums.add(x[i]);
+            for (std::size_t i = j + 1 - w; i <= j; ++i) sums.add_unless_nan(x[i]);
         }
         out[j] = sums.value(v);
+    };
+    std::size_t j = 0;
+    for (; j < std::min(w, n); ++j) step(j);
+
+    // Steady state. When the incoming and the outgoing value are both finite and no
+    // infinity is pending, the count stands still and a step is just two adds.
+    for (; j < n; ++j) {
+        const double v = x[j], o = x[j - w];
+        if (restart_at == kNone && is_finite_bits(v) && is_finite_bits(o)) [[likely]] {
+            sums.add(v);
+            sums.remove(o);
+            out[j] = sums.value(v);
+        } else {
+            step(j);
+        }
     }
 }
 
