@@ -5,17 +5,10 @@ import pandas as pd
 import pytest
 
 import quarnel_ext as q
+from test_rolling_basic import assert_bits, kahan
 
 nan, inf = np.nan, np.inf
 STATS = ("mean", "std", "var", "count", "min", "max")
-
-
-def assert_bits(actual, expected):
-    actual, expected = np.asarray(actual, dtype=float), np.asarray(expected, dtype=float)
-    assert actual.shape == expected.shape
-    assert np.array_equal(np.isnan(actual), np.isnan(expected)), (actual, expected)
-    ok = ~np.isnan(expected)
-    assert np.array_equal(actual[ok], expected[ok]), (actual, expected)
 
 
 def multi(x, window, **kw):
@@ -23,13 +16,6 @@ def multi(x, window, **kw):
 
 
 # ---------------------------------------------------------------- pure-Python reference
-
-def kahan(acc, y):
-    s, c = acc
-    t = y - c
-    u = s + t
-    return (u, (u - s) - t)
-
 
 def ref_window(vals, propagate_void):
     """Statistics of one window's used values: compensated sums from zero over the finite

@@ -85,15 +85,33 @@ PyObject* run_and_build(const Request& req, Make&& make, std::size_t total, auto
     return result.release();
 }
 
+// Arguments 1 to 5, shared by both entry points, converted in parameter order.
+struct Options {
+    std::uint64_t window;
+    std::optional<std::uint64_t> min_periods;
+    std::string_view alignment, nan_policy;
+    std::optional<std::vector<std::string>> stats;
+};
+
+Options convert_options(const py::Args& args) {
+    Options o;
+    o.window = args.u64(1);
+    o.min_periods = args.opt_u64(2);
+    o.alignment = args.str(3);
+    o.nan_policy = args.str(4);
+    o.stats = args.str_list(5);
+    return o;
+}
+
+Request parse_request(Options&& o) {
+    return parse_request(o.window, o.min_periods, o.alignment, o.nan_policy, std::move(o.stats));
+}
+
 PyObject* rolling_multi_np(const py::Args& args) {
     const auto view = args.vec(0);
-    const std::uint64_t window = args.u64(1);
-    const auto min_periods = args.opt_u64(2);
-    const auto alignment = args.str(3);
-    const auto nan_policy = args.str(4);
-    auto stats = args.str_list(5);
+    Options options = convert_options(args);
     const auto x = view.slice();
-    const Request req = parse_request(window, min_periods, alignment, nan_policy, std::move(stats));
+    const Request req = parse_request(std::move(options));
     const std::size_t len = req.config.output_length(x.size());
     return run_and_build(req, [&] { return py::new_f64(len); }, len,
                          [&](const rolling::MultiOutputs& out) { rolling::rolling_multi_into(x, req.config, req.mask, out); });
@@ -101,13 +119,9 @@ PyObject* rolling_multi_np(const py::Args& args) {
 
 PyObject* rolling_multi_axis0_np(const py::Args& args) {
     const auto view = args.mat(0);
-    const std::uint64_t window = args.u64(1);
-    const auto min_periods = args.opt_u64(2);
-    const auto alignment = args.str(3);
-    const auto nan_policy = args.str(4);
-    auto stats = args.str_list(5);
+    Options options = convert_options(args);
     if (view.rows > 0 && view.cols > 0 && !view.c_contiguous()) py::raise_value_error("Array must be contiguous");
-    const Request req = parse_request(window, min_periods, alignment, nan_policy, std::move(stats));
+    const Request req = parse_request(std::move(options));
     const std::size_t len = req.config.output_length(view.rows);
     // No output rows: shape (0, 0), whatever the column count.
     const std::size_t cols = len == 0 ? 0 : view.cols;
