@@ -4,17 +4,22 @@
 
 namespace quarnel::rolling {
 
+// One compensated step adding y to the sum s with compensation c. The order of these four
+// operations is the definition of the result; it must not be simplified (the compiler
+// keeps it: no fast-math, no contraction). T is double, or a vector of doubles whose lanes
+// are independent sums.
+template <class T>
+[[gnu::always_inline]] inline void kahan_add(T& s, T& c, T y) {
+    const T t = y - c;
+    const T u = s + t;
+    c = (u - s) - t;
+    s = u;
+}
+
 struct KahanSum {
     double s = 0.0;
     double c = 0.0;
-    // The order of these four operations is the definition of the result; it must not be
-    // simplified (the compiler keeps it: no fast-math, no contraction).
-    void add(double y) {
-        const double t = y - c;
-        const double u = s + t;
-        c = (u - s) - t;
-        s = u;
-    }
+    void add(double y) { kahan_add(s, c, y); }
 };
 
 }  // namespace quarnel::rolling

@@ -66,21 +66,13 @@ template <class V>
     return v;
 }
 
-template <class V>
-[[gnu::always_inline]] inline void kahan_step(V& s, V& c, V y) {
-    const V t = y - c;
-    const V u = s + t;
-    c = (u - s) - t;
-    s = u;
-}
-
 // Windows p[g .. g + len - 1] for g = 0 .. kVecs * lanes - 1.
 template <class V, int kVecs, unsigned kNeed>
 [[gnu::always_inline]] inline void scan_group_impl(const double* p, std::size_t len, WindowScan* out) {
     constexpr int kLanes = sizeof(V) / sizeof(double);
     V s[kVecs], cs[kVecs], s1[kVecs], c1[kVecs], s2[kVecs], c2[kVecs], k[kVecs], lo[kVecs], hi[kVecs];
     for (int v = 0; v < kVecs; ++v) {
-        s[v] = cs[v] = s1[v] = c1[v] = s2[v] = c2[v] = V{} * 0.0;
+        s[v] = cs[v] = s1[v] = c1[v] = s2[v] = c2[v] = V{};
         k[v] = load<V>(p + v * kLanes);
         lo[v] = hi[v] = k[v];
     }
@@ -88,11 +80,11 @@ template <class V, int kVecs, unsigned kNeed>
 #pragma GCC unroll 4
         for (int v = 0; v < kVecs; ++v) {
             const V x = load<V>(p + i + v * kLanes);
-            if constexpr (kNeed & kNeedSum) kahan_step(s[v], cs[v], x);
+            if constexpr (kNeed & kNeedSum) kahan_add(s[v], cs[v], x);
             if constexpr (kNeed & kNeedShift) {
                 const V d = x - k[v];
-                kahan_step(s1[v], c1[v], d);
-                kahan_step(s2[v], c2[v], d * d);
+                kahan_add(s1[v], c1[v], d);
+                kahan_add(s2[v], c2[v], d * d);
             }
             if constexpr (kNeed & kNeedExtremes) {
                 lo[v] = x < lo[v] ? x : lo[v];
@@ -163,20 +155,19 @@ GroupScanner scanner_for(StatsMask mask) {
 // The first non-finite index at or after a position, for positions that only grow.
 class NonFiniteCursor {
 public:
-    explicit NonFiniteCursor(std::span<const double> x) : x_(x) {}
+    explicit NonFiniteCursor(std::span<const double> x) : x_(x) { seek(0); }
     std::size_t at_or_after(std::size_t pos) {
-        if (next_ < pos || !started_) {
-            started_ = true;
-            next_ = std::max(next_, pos);
-            while (next_ < x_.size() && is_finite_bits(x_[next_])) ++next_;
-        }
+        if (next_ < pos) seek(pos);
         return next_;
     }
 
 private:
+    void seek(std::size_t pos) {
+        next_ = pos;
+        while (next_ < x_.size() && is_finite_bits(x_[next_])) ++next_;
+    }
     std::span<const double> x_;
     std::size_t next_ = 0;
-    bool started_ = false;
 };
 
 // `len` is the number of positions the window covers (truncated at the series' ends).
