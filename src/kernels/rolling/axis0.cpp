@@ -23,6 +23,13 @@ enum class Mode { RawMean, Shifted };
 // otherwise. OR-ed over a row, this vectorises on baseline SSE2 (no 64-bit compares).
 inline std::uint64_t nonfinite_bits(double v) { return std::bit_cast<std::uint64_t>(v - v); }
 
+// Sample standard deviation from the shifted sums of w values (w >= 2); negative rounding
+// residues clamp to 0. Branch-free so that a row of columns converts in one vector loop.
+inline double std_of(double s1, double s2, double wd, double wm1) {
+    const double var = (s2 - s1 * s1 / wd) / wm1;
+    return var == var ? std::sqrt(var < 0.0 ? 0.0 : var) : kNan;
+}
+
 // One block of up to kBlock columns, walked row by row. The fast loop updates every column
 // unconditionally (vectorised across columns); columns whose window holds non-finite values
 // are then fixed up, and rebuilt once clean, in a rare slow pass.
@@ -102,7 +109,7 @@ private:
     void note_incoming(const double* in, std::size_t clean_from) {
         for (std::size_t c = 0; c < nb_; ++c) {
             if (is_finite_bits(in[c])) continue;
-            count(c, in[c], +1);
+            count(c, in[c], 1);
             clean_from_[c] = clean_from;
             dirty_until_ = std::max(dirty_until_, clean_from);
         }
@@ -130,7 +137,7 @@ private:
         emit(r, c);
     }
 
-    void count(std::size_t c, double v, int step) {
+    void count(std::size_t c, double v, std::size_t step) {
         if (v != v) nan_[c] += step;
         else if (v > 0.0) pos_[c] += step;
         else neg_[c] += step;
@@ -139,7 +146,7 @@ private:
     void slow_row(std::size_t r, const double* in, const double* out) {
         note_incoming(in, r + w_);
         for (std::size_t c = 0; c < nb_; ++c) {
-            if (!is_finite_bits(out[c])) count(c, out[c], -1);
+            if (!is_finite_bits(out[c])) count(c, out[c], static_cast<std::size_t>(-1));
             if (nan_[c] || pos_[c] || neg_[c]) emit_dirty(r, c);
             else if (r == clean_from_[c]) start_column(c, r);
         }
@@ -152,7 +159,7 @@ private:
             m[c] = s_[c] / wd_;
         } else {
             if (m) m[c] = k_[c] + s1_[c] / wd_;
-            if (s) s[c] = std_of(s1_[c], s2_[c]);
+            if (s) s[c] = w_ == 1 ? kNan : std_of(s1_[c], s2_[c], wd_, wm1_);
         }
     }
 
@@ -175,10 +182,7 @@ private:
                     for (std::size_t c = 0; c < nb; ++c) sd[c] = kNan;
                 } else {
                     const double wm1 = wm1_;
-                    for (std::size_t c = 0; c < nb; ++c) {
-                        const double var = (s2[c] - s1[c] * s1[c] / wd) / wm1;
-                        sd[c] = var == var ? std::sqrt(var < 0.0 ? 0.0 : var) : kNan;
-                    }
+                    for (std::size_t c = 0; c < nb; ++c) sd[c] = std_of(s1[c], s2[c], wd, wm1);
                 }
             }
         }
@@ -192,12 +196,6 @@ private:
         if (stds_) stds_[r * cols_ + c0_ + c] = kNan;
     }
 
-    double std_of(double s1, double s2) const {
-        if (w_ == 1) return kNan;
-        const double var = (s2 - s1 * s1 / wd_) / wm1_;
-        return std::isnan(var) ? kNan : std::sqrt(std::max(var, 0.0));
-    }
-
     const double* x_;
     std::size_t cols_, w_, c0_, nb_;
     double* means_;
@@ -205,7 +203,7 @@ private:
     double wd_, wm1_;
     std::array<double, kBlock> s_{}, s1_{}, s2_{}, k_{};
     std::array<std::size_t, kBlock> clean_from_{};
-    std::array<std::uint32_t, kBlock> nan_{}, pos_{}, neg_{};
+    std::array<std::size_t, kBlock> nan_{}, pos_{}, neg_{};
     std::size_t dirty_until_ = 0;  // the block needs the slow pass up to this output row
 };
 
