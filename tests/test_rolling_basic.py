@@ -247,7 +247,8 @@ def test_engine_is_the_compensated_recurrence(rng, w):
     assert_bits(q.rolling_std_np(x, w), stds)
     assert_bits(q.rolling_var_np(x, w), stds * stds)
     m, s = q.rolling_mean_std_np(x, w)
-    assert_bits(m, means), assert_bits(s, stds)
+    assert_bits(m, means)
+    assert_bits(s, stds)
     with np.errstate(all="ignore"):
         z = np.where(np.isfinite(stds), np.where(stds > 0, (x[:len(stds)] - means) / stds, 0.0), nan)
     assert_bits(q.rolling_zscore_np(x, w), z)
@@ -270,7 +271,8 @@ def test_axis0_is_the_difference_recurrence_per_column(rng, w):
     for c in [0, 1, 63, 64, 100, 129]:
         raw, shifted, sd = ref_axis0_column(m[:, c], w)
         assert_bits(mean[:, c], raw)
-        assert_bits(std[:, c], sd), assert_bits(s2[:, c], sd)
+        assert_bits(std[:, c], sd)
+        assert_bits(s2[:, c], sd)
         assert_bits(m2[:, c], shifted)
 
 
@@ -346,7 +348,8 @@ def test_engine_recovers_after_nonfinite_values(rng, where, w):
     x = with_values(rng, 40, where)
     means, stds = q.rolling_mean_std_np(x, w)
     ref_m, ref_s = ref_engine(x, w)
-    assert_bits(means, ref_m), assert_bits(stds, ref_s)
+    assert_bits(means, ref_m)
+    assert_bits(stds, ref_s)
     assert_bits(q.rolling_mean_np(x, w), ref_m)
     assert_bits(q.rolling_std_np(x, w), ref_s)
     # Against the windows themselves: clean windows are exact up to rounding, windows
@@ -365,7 +368,8 @@ def test_engine_recovers_after_nonfinite_values(rng, where, w):
     last = max(where)
     if last + w < len(x):
         tail_m, tail_s = q.rolling_mean_std_np(x[last + 1:], w)
-        assert_bits(means[last + 1:], tail_m), assert_bits(stds[last + 1:], tail_s)
+        assert_bits(means[last + 1:], tail_m)
+        assert_bits(stds[last + 1:], tail_s)
 
 
 @pytest.mark.parametrize("where", NONFINITE_CASES)
@@ -400,8 +404,10 @@ def test_axis0_recovers_after_nonfinite_values(rng, where, w):
     m2, s2 = q.rolling_mean_std_axis0_np(m, w)
     for c in [2, 3, 66]:
         raw, shifted, sd = ref_axis0_column(m[:, c], w)
-        assert_bits(mean[:, c], raw), assert_bits(m2[:, c], shifted)
-        assert_bits(std[:, c], sd), assert_bits(s2[:, c], sd)
+        assert_bits(mean[:, c], raw)
+        assert_bits(m2[:, c], shifted)
+        assert_bits(std[:, c], sd)
+        assert_bits(s2[:, c], sd)
     # A column is computed as if alone.
     assert_bits(q.rolling_mean_axis0_np(np.ascontiguousarray(m[:, 3:4]), w)[:, 0], mean[:, 3])
     dm, ds = direct_windows(m[:, 3], w)

@@ -215,7 +215,8 @@ def test_stats_selection_and_order():
     (mean,) = q.rolling_multi_np(x, 2)
     assert_bits(mean, [0.5, 1.5, 2.5, 3.5, 4.5])
     a, b, c = q.rolling_multi_np(x, 2, stats=("MAX", "mean", "max"))
-    assert_bits(a, [1, 2, 3, 4, 5]) and assert_bits(b, mean)
+    assert_bits(a, [1, 2, 3, 4, 5])
+    assert_bits(b, mean)
     assert_bits(c, a)
     a[0] = 99.0
     assert c[0] == 1.0  # independent arrays
@@ -306,7 +307,8 @@ def test_min_and_max_are_window_elements(rng):
     x = rng.normal(1e6, 1.0, 400) * rng.choice([1e-9, 1.0, 1e9], 400)
     lo, hi = q.rolling_multi_np(x, 7, stats=("min", "max"))
     v = np.lib.stride_tricks.sliding_window_view(x, 7)
-    assert_bits(lo, v.min(1)) and assert_bits(hi, v.max(1))
+    assert_bits(lo, v.min(1))
+    assert_bits(hi, v.max(1))
 
 
 def test_huge_window():
@@ -315,7 +317,8 @@ def test_huge_window():
     assert q.rolling_multi_np(x, big)[0].shape == (0,)
     count, mean = q.rolling_multi_np(x, big, min_periods=2, alignment="centered", nan_policy="ignore",
                                      stats=("count", "mean"))
-    assert_bits(count, [4.0] * 5) and assert_bits(mean, [2.5] * 5)
+    assert_bits(count, [4.0] * 5)
+    assert_bits(mean, [2.5] * 5)
 
 
 def test_windows_with_infinities():
