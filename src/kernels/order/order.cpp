@@ -74,6 +74,13 @@ double median_inplace(std::span<double> s) {
     return result;
 }
 
+MedianMad median_mad_inplace(std::span<double> s) {
+    const double med = median_inplace(s);
+    if (med != med) return {med, kNaN};
+    for (double& x : s) x = std::fabs(x - med);
+    return {med, median_inplace(s)};
+}
+
 double percentile_slice(std::span<const double> s, double q) {
     const std::size_t n = s.size();
     if (n == 0 || q != q || has_nan(s)) return kNaN;

@@ -17,6 +17,15 @@ double select_nth_f64(std::span<double> s, std::size_t k);
 // for even n the mean of the two middle values, (upper + lower) * 0.5.
 double median_inplace(std::span<double> s);
 
+// Median of a mutable slice, then the median of the absolute deviations from it (the raw
+// MAD, no scale factor); the slice ends up holding the deviations. Both NaN for empty
+// or NaN-holding data.
+struct MedianMad {
+    double median;
+    double mad;
+};
+MedianMad median_mad_inplace(std::span<double> s);
+
 // Linearly interpolated percentile (q in percent, clamped to [0, 100]) on a private copy;
 // NaN for n = 0, q NaN, or a NaN in the data.
 double percentile_slice(std::span<const double> s, double q);

@@ -1,0 +1,80 @@
+#include "kernels/robust/fit.hpp"
+
+#include <cmath>
+#include <limits>
+
+#include "kernels/order/order.hpp"
+#include "kernels/robust/extended.hpp"
+
+namespace quarnel::robust {
+namespace {
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+template <class... F>
+struct Overloaded : F... {
+    using F::operator()...;
+};
+template <class... F>
+Overloaded(F...) -> Overloaded<F...>;
+
+double median_of_copy(std::span<const double> x) {
+    std::vector<double> work(x.begin(), x.end());
+    return median_inplace(work);
+}
+
+double mad_scale(const MedianMad& mm, bool consistent) { return consistent ? mm.mad * kMadConsistency : mm.mad; }
+
+bool positive_finite(double v) { return v > 0.0 && v < std::numeric_limits<double>::infinity(); }
+
+}  // namespace
+
+double compute_scale(std::span<const double> x, const ScalePolicy& policy) {
+    return std::visit(Overloaded{
+                          [&](const Mad& m) {
+                              std::vector<double> work(x.begin(), x.end());
+                              return mad_scale(median_mad_inplace(work), m.consistent);
+                          },
+                          [&](const Iqr&) { return iqr_slice(x); },
+                          [&](const Qn&) { return qn_scale_slice(x); },
+                      },
+                      policy);
+}
+
+double compute_location(std::span<const double> x, const RobustConfig& config) {
+    return std::visit(Overloaded{
+                          [&](const Median&) { return median_of_copy(x); },
+                          [&](const TrimmedMean& t) { return trimmed_mean_slice(x, t.trim); },
+                          [&](const Huber& h) {
+                              const double mu = median_of_copy(x);
+                              if (h.max_iter == 0) return mu;
+                              const double s = compute_scale(x, h.scale);
+                              if (!positive_finite(s)) return mu;
+                              return huber_iterate(x, mu, s, h.c, h.max_iter, h.tol, true);
+                          },
+                      },
+                      config.location);
+}
+
+std::pair<double, double> robust_fit_slice(std::span<const double> x, const RobustConfig& config) {
+    if (x.empty()) return {kNaN, kNaN};
+    const Mad* mad = std::get_if<Mad>(&config.scale);
+    if (mad && std::holds_alternative<Median>(config.location)) {
+        // The median serves as the location and as the centre of the MAD.
+        std::vector<double> work(x.begin(), x.end());
+        const MedianMad mm = median_mad_inplace(work);
+        return {mm.median, mad_scale(mm, mad->consistent)};
+    }
+    return {compute_location(x, config), compute_scale(x, config.scale)};
+}
+
+std::vector<double> robust_score_slice(std::span<const double> x, const RobustConfig& config) {
+    if (x.empty()) return {kNaN};
+    const auto [location, scale] = robust_fit_slice(x, config);
+    std::vector<double> z(x.size(), kNaN);
+    if (positive_finite(scale))
+        for (std::size_t i = 0; i < x.size(); ++i) z[i] = (x[i] - location) / scale;
+    return z;
+}
+
+}  // namespace quarnel::robust
