@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <limits>
+#include <string>
 
 #include "kernels/order/order.hpp"
 #include "kernels/robust/extended.hpp"
@@ -28,6 +29,27 @@ double mad_scale(const MedianMad& mm, bool consistent) { return consistent ? mm.
 bool positive_finite(double v) { return v > 0.0 && v < std::numeric_limits<double>::infinity(); }
 
 }  // namespace
+
+Expected<ScalePolicy> parse_scale_policy(std::string_view name, bool mad_consistent) {
+    if (name == "mad") return ScalePolicy{Mad{mad_consistent}};
+    if (name == "iqr") return ScalePolicy{Iqr{}};
+    if (name == "qn") return ScalePolicy{Qn{}};
+    return kernel_error("Invalid scale: " + std::string(name) + ". Must be 'mad', 'iqr', or 'qn'");
+}
+
+Expected<LocationPolicy> parse_location_policy(std::string_view location, std::string_view scale, double c,
+                                               double trim, std::uint64_t max_iter, double tol,
+                                               bool mad_consistent) {
+    if (location == "median") return LocationPolicy{Median{}};
+    if (location == "trimmed_mean") return LocationPolicy{TrimmedMean{trim}};
+    if (location == "huber") {
+        Expected<ScalePolicy> s = parse_scale_policy(scale, mad_consistent);
+        if (!s.ok()) return kernel_error(s.error());
+        return LocationPolicy{Huber{c, max_iter, tol, s.value()}};
+    }
+    return kernel_error("Invalid location: " + std::string(location) +
+                        ". Must be 'median', 'trimmed_mean', or 'huber'");
+}
 
 double compute_scale(std::span<const double> x, const ScalePolicy& policy) {
     return std::visit(Overloaded{

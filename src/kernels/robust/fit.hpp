@@ -4,9 +4,12 @@
 
 #include <cstdint>
 #include <span>
+#include <string_view>
 #include <utility>
 #include <variant>
 #include <vector>
+
+#include "kernels/common/expected.hpp"
 
 namespace quarnel::robust {
 
@@ -36,6 +39,12 @@ struct RobustConfig {
     LocationPolicy location;
     ScalePolicy scale;
 };
+
+// Exact, case-sensitive names: "mad", "iqr", "qn".
+Expected<ScalePolicy> parse_scale_policy(std::string_view name, bool mad_consistent);
+// "median", "trimmed_mean" or "huber"; for "huber" the scale name is parsed here too.
+Expected<LocationPolicy> parse_location_policy(std::string_view location, std::string_view scale, double c,
+                                               double trim, std::uint64_t max_iter, double tol, bool mad_consistent);
 
 double compute_scale(std::span<const double> x, const ScalePolicy& policy);
 double compute_location(std::span<const double> x, const RobustConfig& config);
