@@ -82,9 +82,9 @@ def test_instances_are_immutable_and_attribute_free():
          "RobustStats(location='median', scale='mad', c=2.000, trim=0.250, mad_consistent=false)"),
         ({"location": "huber", "scale": "qn", "c": nan, "trim": -inf, "max_iter": 0, "tol": 5.0},
          "RobustStats(location='huber', scale='qn', c=NaN, trim=-inf, mad_consistent=true)"),
-        ({"c": 0.0005, "trim": 0.0015, "location": "trimmed_mean", "scale": "iqr"},
-         # correctly rounded from the exact doubles (0.0005 is slightly above, 0.0015 below)
-         "RobustStats(location='trimmed_mean', scale='iqr', c=0.001, trim=0.001, mad_consistent=true)"),
+        ({"c": 0.0005, "trim": 1.2345, "location": "trimmed_mean", "scale": "iqr"},
+         # correctly rounded from the exact doubles: 0.0005 lies slightly above the tie, 1.2345 below
+         "RobustStats(location='trimmed_mean', scale='iqr', c=0.001, trim=1.234, mad_consistent=true)"),
         ({"c": -0.0, "trim": 1e20}, "RobustStats(location='median', scale='mad', c=-0.000, "
                                      "trim=100000000000000000000.000, mad_consistent=true)"),
         ({"c": inf}, "RobustStats(location='median', scale='mad', c=inf, trim=0.100, mad_consistent=true)"),
