@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <limits>
 #include <stdexcept>
+#include <utility>
 
 #include "kernels/common/total_order.hpp"
 
@@ -30,6 +31,89 @@ void from_keys(std::span<double> s) {
     for (std::size_t i = 0; i < s.size(); ++i) s[i] = std::bit_cast<double>(total_order_key(std::bit_cast<double>(k[i])));
 }
 double key_value(std::int64_t key) { return std::bit_cast<double>(total_order_key(std::bit_cast<double>(key))); }
+
+using UKeyWord = std::uint64_t __attribute__((__may_alias__));
+
+// Ascending sort of total-order keys. Large inputs use a least-significant-digit radix
+// sort (eight byte-wide passes over the keys with the sign bit flipped, so unsigned order is
+// the signed order; passes whose digit is the same for every key are skipped): several
+// times faster than a comparison sort from a few thousand keys on, at the price of one
+// scratch buffer. Equal keys are equal bit patterns, so stability is moot.
+void sort_keys(KeyWord* keys, std::size_t n) {
+    constexpr std::size_t kRadixFrom = 2048;
+    if (n < kRadixFrom) {
+        std::sort(keys, keys + n);
+        return;
+    }
+    constexpr unsigned kBits = 8, kPasses = 8;  // 256 buckets: counters and write heads stay in L1
+    constexpr std::size_t kBuckets = std::size_t{1} << kBits;
+    constexpr std::uint64_t kSign = std::uint64_t{1} << 63;
+    std::vector<std::uint64_t> scratch(n);
+    std::vector<std::size_t> counts(kPasses * kBuckets, 0);
+    auto* u = reinterpret_cast<UKeyWord*>(keys);
+    for (std::size_t i = 0; i < n; ++i) {
+        const std::uint64_t v = u[i] ^ kSign;
+        u[i] = v;
+        for (unsigned p = 0; p < kPasses; ++p) ++counts[p * kBuckets + ((v >> (p * kBits)) & (kBuckets - 1))];
+    }
+    UKeyWord* src = u;
+    UKeyWord* dst = scratch.data();
+    for (unsigned p = 0; p < kPasses; ++p) {
+        std::size_t* c = counts.data() + p * kBuckets;
+        const unsigned shift = p * kBits;
+        if (c[(src[0] >> shift) & (kBuckets - 1)] == n) continue;
+        std::size_t offset = 0;
+        for (std::size_t b = 0; b < kBuckets; ++b) offset += std::exchange(c[b], offset);
+        for (std::size_t i = 0; i < n; ++i) {
+            const std::uint64_t v = src[i];
+            dst[c[(v >> shift) & (kBuckets - 1)]++] = v;
+        }
+        std::swap(src, dst);
+    }
+    for (std::size_t i = 0; i < n; ++i) u[i] = src[i] ^ kSign;
+}
+
+// Linear interpolation between the values of ranks floor(pos) and ceil(pos), as the
+// sorted-copy quantile reads them: frac * upper + (1 - frac) * lower.
+double interpolate(double pos, std::size_t lo, std::size_t hi, double v_lo, double v_hi) {
+    if (lo == hi) return v_lo;
+    const double frac = pos - static_cast<double>(lo);
+    return frac * v_hi + (1.0 - frac) * v_lo;
+}
+
+// Quartiles 0.25 and 0.75 of NaN-free data, exactly as read from a sorted copy, but found by
+// two selections: after selecting rank lo, the next rank is the smallest key behind it,
+// and the upper quartile's ranks lie behind the lower one's.
+std::pair<double, double> quartiles_by_selection(std::span<const double> s) {
+    const std::size_t n = s.size();
+    std::vector<double> copy(s.begin(), s.end());
+    KeyWord* keys = to_keys(copy);
+    double q[2];
+    // The ranks selected so far are final, the last being done - 1; every key from `done` on
+    // is not smaller, so a later rank is selected among those alone.
+    std::size_t done = 0;
+    const double ps[2] = {0.25, 0.75};
+    for (int j = 0; j < 2; ++j) {
+        const double pos = ps[j] * static_cast<double>(n - 1);
+        const auto lo = static_cast<std::size_t>(std::floor(pos));
+        const auto hi = static_cast<std::size_t>(std::ceil(pos));
+        if (lo >= done) {
+            std::nth_element(keys + done, keys + lo, keys + n);
+            done = lo + 1;
+        }
+        const double v_lo = key_value(keys[lo]);
+        double v_hi = v_lo;
+        if (hi != lo) {
+            if (hi >= done) {
+                std::nth_element(keys + done, keys + hi, keys + n);
+                done = hi + 1;
+            }
+            v_hi = key_value(keys[hi]);
+        }
+        q[j] = interpolate(pos, lo, hi, v_lo, v_hi);
+    }
+    return {q[0], q[1]};
+}
 
 }  // namespace
 
@@ -103,8 +187,7 @@ double percentile_slice(std::span<const double> s, double q) {
 
 std::vector<double> sorted_copy(std::span<const double> s) {
     std::vector<double> copy(s.begin(), s.end());
-    KeyWord* keys = to_keys(copy);
-    std::sort(keys, keys + copy.size());
+    sort_keys(to_keys(copy), copy.size());
     from_keys(copy);
     return copy;
 }
@@ -121,8 +204,7 @@ double sorted_quantile(std::span<const double> sorted, double p) {
 namespace quantile {
 Quartiles iqr_slice(std::span<const double> s) {
     if (s.empty() || has_nan(s)) return {kNaN, kNaN, kNaN};
-    const std::vector<double> sorted = sorted_copy(s);
-    const double q1 = sorted_quantile(sorted, 0.25), q3 = sorted_quantile(sorted, 0.75);
+    const auto [q1, q3] = quartiles_by_selection(s);
     return {q1, q3, q3 - q1};
 }
 }  // namespace quantile
@@ -130,8 +212,8 @@ Quartiles iqr_slice(std::span<const double> s) {
 namespace robust {
 double iqr_slice(std::span<const double> s) {
     if (s.size() < 2 || has_nan(s)) return kNaN;
-    const std::vector<double> sorted = sorted_copy(s);
-    return sorted_quantile(sorted, 0.75) - sorted_quantile(sorted, 0.25);
+    const auto [q1, q3] = quartiles_by_selection(s);
+    return q3 - q1;
 }
 }  // namespace robust
 
