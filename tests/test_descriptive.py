@@ -196,11 +196,12 @@ def test_order_statistics_against_numpy_and_scipy(rng, n):
     assert q.percentile_np(a, 0) == a.min() and q.percentile_np(a, 100) == a.max()
 
 
-def test_skipping_order_statistics_drop_infinities(rng):
-    a = rng.normal(size=301)
-    a[rng.random(301) < 0.1] = nan
-    a[rng.random(301) < 0.1] = inf
-    a[rng.random(301) < 0.05] = -inf
+@pytest.mark.parametrize("n", [10, 70, 301])
+def test_skipping_order_statistics_drop_infinities(rng, n):
+    a = rng.normal(size=n)
+    a[rng.random(n) < 0.1] = nan
+    a[rng.random(n) < 0.1] = inf
+    a[rng.random(n) < 0.05] = -inf
     fin = a[np.isfinite(a)]
     assert q.median_skipna_np(a) == np.median(fin)
     assert q.mad_skipna_np(a) == scipy.stats.median_abs_deviation(fin, scale=1.0)

@@ -1,6 +1,5 @@
 // Core descriptive statistics: moments, Welford summary, medians, MAD, IQR, percentile.
 #include <cmath>
-#include <vector>
 
 #include "bindings/families.hpp"
 #include "kernels/moments/moments.hpp"
@@ -27,16 +26,11 @@ PyObject* welford_np(const py::Args& args) {
     return py::make_tuple(py::to_float(w.mean), py::to_float(w.variance), py::to_count(w.count));
 }
 
-// Median and MAD of a private copy (selection reorders it).
-double median_of(std::vector<double> work) { return median_inplace(work); }
-double mad_of(std::vector<double> work) { return median_mad_inplace(work).mad; }
-std::vector<double> copy_of(std::span<const double> a) { return {a.begin(), a.end()}; }
-
-PyObject* median_np(const py::Args& args) { return py::to_float(median_of(copy_of(input(args)))); }
-PyObject* median_skipna_np(const py::Args& args) { return py::to_float(median_of(finite_values(input(args)))); }
-PyObject* mad_np(const py::Args& args) { return py::to_float(mad_of(copy_of(input(args)))); }
-PyObject* mad_skipna_np(const py::Args& args) { return py::to_float(mad_of(finite_values(input(args)))); }
-PyObject* mad_std_np(const py::Args& args) { return py::to_float(mad_of(copy_of(input(args))) * kMadNormal); }
+PyObject* median_np(const py::Args& args) { return py::to_float(median_of_copy(input(args))); }
+PyObject* median_skipna_np(const py::Args& args) { return py::to_float(median_of_copy(input(args), true)); }
+PyObject* mad_np(const py::Args& args) { return py::to_float(median_mad_of_copy(input(args)).mad); }
+PyObject* mad_skipna_np(const py::Args& args) { return py::to_float(median_mad_of_copy(input(args), true).mad); }
+PyObject* mad_std_np(const py::Args& args) { return py::to_float(median_mad_of_copy(input(args)).mad * kMadNormal); }
 
 PyObject* iqr_np(const py::Args& args) {
     const quantile::Quartiles q = quantile::iqr_slice(input(args));

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <memory>
 #include <stdexcept>
 #include <utility>
 
@@ -31,6 +32,17 @@ void from_keys(std::span<double> s) {
     for (std::size_t i = 0; i < s.size(); ++i) s[i] = std::bit_cast<double>(total_order_key(std::bit_cast<double>(k[i])));
 }
 double key_value(std::int64_t key) { return std::bit_cast<double>(total_order_key(std::bit_cast<double>(key))); }
+
+// Median of n > 0 NaN-free keys; reorders them. K is KeyWord over a double buffer or a
+// plain key array.
+template <class K>
+double median_of_keys(K* k, std::size_t n) {
+    const std::size_t mid = n / 2;
+    std::nth_element(k, k + mid, k + n);
+    const double upper = key_value(k[mid]);
+    if (n % 2 == 1) return upper;
+    return (upper + key_value(*std::max_element(k, k + mid))) * 0.5;
+}
 
 using UKeyWord = std::uint64_t __attribute__((__may_alias__));
 
@@ -143,19 +155,63 @@ double median_inplace(std::span<double> s) {
     const std::size_t n = s.size();
     if (n == 0 || has_nan(s)) return kNaN;
     if (n == 1) return s[0];
-    KeyWord* keys = to_keys(s);
-    const std::size_t mid = n / 2;
-    std::nth_element(keys, keys + mid, keys + n);
-    double result;
-    if (n % 2 == 1) {
-        result = key_value(keys[mid]);
-    } else {
-        const double upper = key_value(keys[mid]);
-        const double lower = key_value(*std::max_element(keys, keys + mid));
-        result = (upper + lower) * 0.5;
-    }
+    const double result = median_of_keys(to_keys(s), n);
     from_keys(s);
     return result;
+}
+
+namespace {
+
+constexpr std::size_t kNanMet = static_cast<std::size_t>(-1);
+
+// Writes the keys of the values kept by the rule to `out` (room for s.size()) and returns
+// their count, or kNanMet when a NaN is met under the all-values rule.
+std::size_t write_keys(std::span<const double> s, bool finite_only, std::int64_t* out) {
+    if (finite_only) {
+        std::size_t m = 0;
+        for (double x : s)
+            if (is_finite_bits(x)) out[m++] = total_order_key(x);
+        return m;
+    }
+    bool nan = false;
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        nan |= s[i] != s[i];
+        out[i] = total_order_key(s[i]);
+    }
+    return nan ? kNanMet : s.size();
+}
+
+// Runs f(keys, m) on a private key buffer: on the stack for small inputs (no allocation on
+// the per-call path), else on the heap without zero-filling.
+template <class F>
+auto with_keys(std::span<const double> s, bool finite_only, F f) {
+    constexpr std::size_t kStackKeys = 64;
+    std::int64_t small[kStackKeys];
+    std::unique_ptr<std::int64_t[]> big;
+    std::int64_t* buf = small;
+    if (s.size() > kStackKeys) {
+        big.reset(new std::int64_t[s.size()]);
+        buf = big.get();
+    }
+    return f(buf, write_keys(s, finite_only, buf));
+}
+
+}  // namespace
+
+double median_of_copy(std::span<const double> s, bool finite_only) {
+    return with_keys(s, finite_only, [](std::int64_t* k, std::size_t m) {
+        return m == 0 || m == kNanMet ? kNaN : median_of_keys(k, m);
+    });
+}
+
+MedianMad median_mad_of_copy(std::span<const double> s, bool finite_only) {
+    return with_keys(s, finite_only, [](std::int64_t* k, std::size_t n) -> MedianMad {
+        if (n == 0 || n == kNanMet) return {kNaN, kNaN};
+        const double med = median_of_keys(k, n);
+        if (med != med) return {med, kNaN};  // -inf and +inf in the middle: every deviation is NaN
+        for (std::size_t i = 0; i < n; ++i) k[i] = total_order_key(std::fabs(key_value(k[i]) - med));
+        return {med, median_of_keys(k, n)};
+    });
 }
 
 MedianMad median_mad_inplace(std::span<double> s) {

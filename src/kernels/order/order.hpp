@@ -26,6 +26,12 @@ struct MedianMad {
 };
 MedianMad median_mad_inplace(std::span<double> s);
 
+// The same two statistics of a read-only slice, computed on a private buffer of sort
+// keys (one pass to copy, none to convert back). With `finite_only`, NaN and infinities
+// are dropped first; otherwise a NaN anywhere gives NaN. Empty data give NaN.
+double median_of_copy(std::span<const double> s, bool finite_only = false);
+MedianMad median_mad_of_copy(std::span<const double> s, bool finite_only = false);
+
 // Linearly interpolated percentile (q in percent, clamped to [0, 100]) on a private copy;
 // NaN for n = 0, q NaN, or a NaN in the data.
 double percentile_slice(std::span<const double> s, double q);

@@ -85,8 +85,7 @@ double winsorized_mean_slice(std::span<const double> s, double lower, double upp
 double biweight_midvariance(std::span<const double> s, double c) {
     const std::size_t n = s.size();
     if (n < 2) return kNaN;
-    std::vector<double> work(s.begin(), s.end());
-    const auto [med, mad] = median_mad_inplace(work);
+    const auto [med, mad] = median_mad_of_copy(s);
     if (!positive_finite(mad)) return kNaN;
     const double scale = c * mad;
     double num = 0.0, den = 0.0;
@@ -130,8 +129,7 @@ double huber_iterate(std::span<const double> x, double start, double s, double k
 
 double huber_location(std::span<const double> s, double k, std::uint64_t max_iter) {
     if (s.empty()) return kNaN;
-    std::vector<double> work(s.begin(), s.end());
-    const auto [med, mad] = median_mad_inplace(work);
+    const auto [med, mad] = median_mad_of_copy(s);
     if (!positive_finite(mad)) return med;
     return huber_iterate(s, med, mad * kHuberMadFactor, k, max_iter, kHuberTol, false);
 }

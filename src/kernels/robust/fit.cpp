@@ -19,11 +19,6 @@ struct Overloaded : F... {
 template <class... F>
 Overloaded(F...) -> Overloaded<F...>;
 
-double median_of_copy(std::span<const double> x) {
-    std::vector<double> work(x.begin(), x.end());
-    return median_inplace(work);
-}
-
 double mad_scale(const MedianMad& mm, bool consistent) { return consistent ? mm.mad * kMadConsistency : mm.mad; }
 
 bool positive_finite(double v) { return v > 0.0 && v < std::numeric_limits<double>::infinity(); }
@@ -53,10 +48,7 @@ Expected<LocationPolicy> parse_location_policy(std::string_view location, std::s
 
 double compute_scale(std::span<const double> x, const ScalePolicy& policy) {
     return std::visit(Overloaded{
-                          [&](const Mad& m) {
-                              std::vector<double> work(x.begin(), x.end());
-                              return mad_scale(median_mad_inplace(work), m.consistent);
-                          },
+                          [&](const Mad& m) { return mad_scale(median_mad_of_copy(x), m.consistent); },
                           [&](const Iqr&) { return iqr_slice(x); },
                           [&](const Qn&) { return qn_scale_slice(x); },
                       },
@@ -83,8 +75,7 @@ std::pair<double, double> robust_fit_slice(std::span<const double> x, const Robu
     const Mad* mad = std::get_if<Mad>(&config.scale);
     if (mad && std::holds_alternative<Median>(config.location)) {
         // The median serves as the location and as the centre of the MAD.
-        std::vector<double> work(x.begin(), x.end());
-        const MedianMad mm = median_mad_inplace(work);
+        const MedianMad mm = median_mad_of_copy(x);
         return {mm.median, mad_scale(mm, mad->consistent)};
     }
     return {compute_location(x, config), compute_scale(x, config.scale)};
