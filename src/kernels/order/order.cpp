@@ -46,30 +46,28 @@ double median_of_keys(K* k, std::size_t n) {
 
 using UKeyWord = std::uint64_t __attribute__((__may_alias__));
 
-// Ascending sort of total-order keys. Large inputs use a least-significant-digit radix
-// sort (eight byte-wide passes over the keys with the sign bit flipped, so unsigned order is
-// the signed order; passes whose digit is the same for every key are skipped): several
-// times faster than a comparison sort from a few thousand keys on, at the price of one
-// scratch buffer. Equal keys are equal bit patterns, so stability is moot.
-void sort_keys(KeyWord* keys, std::size_t n) {
-    constexpr std::size_t kRadixFrom = 2048;
-    if (n < kRadixFrom) {
-        std::sort(keys, keys + n);
-        return;
-    }
+// Ascending sorted copy of a large slice by a least-significant-digit radix sort of the
+// total-order keys (sign bit flipped so that unsigned order is the signed order): eight
+// byte-wide passes, skipping those whose digit is the same for every key. Several times
+// faster than a comparison sort from a few thousand values on, at the price of one
+// scratch buffer. Equal keys are equal bit patterns, so stability is moot. The first pass
+// reads the input once to make the keys and all eight histograms.
+void radix_sorted_copy(std::span<const double> s, std::vector<double>& out) {
     constexpr unsigned kBits = 8, kPasses = 8;  // 256 buckets: counters and write heads stay in L1
     constexpr std::size_t kBuckets = std::size_t{1} << kBits;
     constexpr std::uint64_t kSign = std::uint64_t{1} << 63;
-    std::vector<std::uint64_t> scratch(n);
+    const std::size_t n = s.size();
+    out.resize(n);
+    std::unique_ptr<std::uint64_t[]> scratch(new std::uint64_t[n]);
     std::vector<std::size_t> counts(kPasses * kBuckets, 0);
-    auto* u = reinterpret_cast<UKeyWord*>(keys);
+    auto* u = reinterpret_cast<UKeyWord*>(out.data());
     for (std::size_t i = 0; i < n; ++i) {
-        const std::uint64_t v = u[i] ^ kSign;
+        const std::uint64_t v = static_cast<std::uint64_t>(total_order_key(s[i])) ^ kSign;
         u[i] = v;
         for (unsigned p = 0; p < kPasses; ++p) ++counts[p * kBuckets + ((v >> (p * kBits)) & (kBuckets - 1))];
     }
     UKeyWord* src = u;
-    UKeyWord* dst = scratch.data();
+    UKeyWord* dst = scratch.get();
     for (unsigned p = 0; p < kPasses; ++p) {
         std::size_t* c = counts.data() + p * kBuckets;
         const unsigned shift = p * kBits;
@@ -82,7 +80,10 @@ void sort_keys(KeyWord* keys, std::size_t n) {
         }
         std::swap(src, dst);
     }
-    for (std::size_t i = 0; i < n; ++i) u[i] = src[i] ^ kSign;
+    // Keys back to bit patterns (the key map is an involution), into `out`.
+    for (std::size_t i = 0; i < n; ++i)
+        u[i] = static_cast<std::uint64_t>(
+            total_order_key(std::bit_cast<double>(static_cast<std::int64_t>(src[i] ^ kSign))));
 }
 
 // Linear interpolation between the values of ranks floor(pos) and ceil(pos), as the
@@ -242,10 +243,17 @@ double percentile_slice(std::span<const double> s, double q) {
 }
 
 std::vector<double> sorted_copy(std::span<const double> s) {
-    std::vector<double> copy(s.begin(), s.end());
-    sort_keys(to_keys(copy), copy.size());
-    from_keys(copy);
-    return copy;
+    constexpr std::size_t kRadixFrom = 2048;
+    std::vector<double> out;
+    if (s.size() >= kRadixFrom) {
+        radix_sorted_copy(s, out);
+        return out;
+    }
+    out.assign(s.begin(), s.end());
+    KeyWord* keys = to_keys(out);
+    std::sort(keys, keys + out.size());
+    from_keys(out);
+    return out;
 }
 
 double sorted_quantile(std::span<const double> sorted, double p) {
