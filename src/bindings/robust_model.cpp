@@ -180,9 +180,13 @@ PyObject* make_type() {
          METH_FASTCALL | METH_KEYWORDS, score_doc.c_str()},
         {nullptr, nullptr, 0, nullptr},
     };
-    if (!py::parse_signature(kConstructorSignature, ConstructorEntry::table) ||
-        !py::parse_method_signature(kFitSignature, FitEntry::table) ||
-        !py::parse_method_signature(kScoreSignature, ScoreEntry::table))
+    // Each table is parsed once per process, even if a failed import runs this again.
+    const auto parsed = [](bool (*parse)(const char*, py::ParamTable&), const char* sig, py::ParamTable& t) {
+        return !t.function_name.empty() || parse(sig, t);
+    };
+    if (!parsed(py::parse_signature, kConstructorSignature, ConstructorEntry::table) ||
+        !parsed(py::parse_method_signature, kFitSignature, FitEntry::table) ||
+        !parsed(py::parse_method_signature, kScoreSignature, ScoreEntry::table))
         return nullptr;
     static PyType_Slot slots[] = {
         {Py_tp_new, reinterpret_cast<void*>(&robust_stats_new)},
