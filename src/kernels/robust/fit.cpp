@@ -60,9 +60,17 @@ double compute_location(std::span<const double> x, const RobustConfig& config) {
                           [&](const Median&) { return median_of_copy(x); },
                           [&](const TrimmedMean& t) { return trimmed_mean_slice(x, t.trim); },
                           [&](const Huber& h) {
-                              const double mu = median_of_copy(x);
-                              if (h.max_iter == 0) return mu;
-                              const double s = compute_scale(x, h.scale);
+                              if (h.max_iter == 0) return median_of_copy(x);
+                              double mu, s;
+                              if (const Mad* mad = std::get_if<Mad>(&h.scale)) {
+                                  // The starting median is also the centre of the MAD.
+                                  const MedianMad mm = median_mad_of_copy(x);
+                                  mu = mm.median;
+                                  s = mad_scale(mm, mad->consistent);
+                              } else {
+                                  mu = median_of_copy(x);
+                                  s = compute_scale(x, h.scale);
+                              }
                               if (!positive_finite(s)) return mu;
                               return huber_iterate(x, mu, s, h.c, h.max_iter, h.tol, true);
                           },
