@@ -44,6 +44,40 @@ double median_of_keys(K* k, std::size_t n) {
     return (upper + key_value(*std::max_element(k, k + mid))) * 0.5;
 }
 
+constexpr std::size_t kNanMet = static_cast<std::size_t>(-1);
+
+// Writes the keys of the values kept by the rule to `out` (room for s.size()) and returns
+// their count, or kNanMet when a NaN is met under the all-values rule.
+std::size_t write_keys(std::span<const double> s, bool finite_only, std::int64_t* out) {
+    if (finite_only) {
+        std::size_t m = 0;
+        for (double x : s)
+            if (is_finite_bits(x)) out[m++] = total_order_key(x);
+        return m;
+    }
+    bool nan = false;
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        nan |= s[i] != s[i];
+        out[i] = total_order_key(s[i]);
+    }
+    return nan ? kNanMet : s.size();
+}
+
+// Runs f(keys, m) on a private key buffer: on the stack for small inputs (no allocation on
+// the per-call path), else on the heap without zero-filling.
+template <class F>
+auto with_keys(std::span<const double> s, bool finite_only, F f) {
+    constexpr std::size_t kStackKeys = 64;
+    std::int64_t small[kStackKeys];
+    std::unique_ptr<std::int64_t[]> big;
+    std::int64_t* buf = small;
+    if (s.size() > kStackKeys) {
+        big.reset(new std::int64_t[s.size()]);
+        buf = big.get();
+    }
+    return f(buf, write_keys(s, finite_only, buf));
+}
+
 using UKeyWord = std::uint64_t __attribute__((__may_alias__));
 
 // Ascending sorted copy of a large slice by a least-significant-digit radix sort of the
@@ -94,13 +128,10 @@ double interpolate(double pos, std::size_t lo, std::size_t hi, double v_lo, doub
     return frac * v_hi + (1.0 - frac) * v_lo;
 }
 
-// Quartiles 0.25 and 0.75 of NaN-free data, exactly as read from a sorted copy, but found by
-// two selections: after selecting rank lo, the next rank is the smallest key behind it,
-// and the upper quartile's ranks lie behind the lower one's.
-std::pair<double, double> quartiles_by_selection(std::span<const double> s) {
-    const std::size_t n = s.size();
-    std::vector<double> copy(s.begin(), s.end());
-    KeyWord* keys = to_keys(copy);
+// Quartiles 0.25 and 0.75 of n NaN-free keys, exactly as read from a sorted copy, but found
+// by selection: after selecting rank lo, the next rank is the smallest key behind it, and
+// the upper quartile's ranks lie behind the lower one's.
+std::pair<double, double> quartiles_of_keys(std::int64_t* keys, std::size_t n) {
     double q[2];
     // The ranks selected so far are final, the last being done - 1; every key from `done` on
     // is not smaller, so a later rank is selected among those alone.
@@ -126,6 +157,13 @@ std::pair<double, double> quartiles_by_selection(std::span<const double> s) {
         q[j] = interpolate(pos, lo, hi, v_lo, v_hi);
     }
     return {q[0], q[1]};
+}
+
+// Both quartiles NaN when the data hold a NaN.
+std::pair<double, double> quartiles_by_selection(std::span<const double> s) {
+    return with_keys(s, false, [](std::int64_t* keys, std::size_t n) {
+        return n == kNanMet ? std::pair(kNaN, kNaN) : quartiles_of_keys(keys, n);
+    });
 }
 
 }  // namespace
@@ -161,44 +199,6 @@ double median_inplace(std::span<double> s) {
     return result;
 }
 
-namespace {
-
-constexpr std::size_t kNanMet = static_cast<std::size_t>(-1);
-
-// Writes the keys of the values kept by the rule to `out` (room for s.size()) and returns
-// their count, or kNanMet when a NaN is met under the all-values rule.
-std::size_t write_keys(std::span<const double> s, bool finite_only, std::int64_t* out) {
-    if (finite_only) {
-        std::size_t m = 0;
-        for (double x : s)
-            if (is_finite_bits(x)) out[m++] = total_order_key(x);
-        return m;
-    }
-    bool nan = false;
-    for (std::size_t i = 0; i < s.size(); ++i) {
-        nan |= s[i] != s[i];
-        out[i] = total_order_key(s[i]);
-    }
-    return nan ? kNanMet : s.size();
-}
-
-// Runs f(keys, m) on a private key buffer: on the stack for small inputs (no allocation on
-// the per-call path), else on the heap without zero-filling.
-template <class F>
-auto with_keys(std::span<const double> s, bool finite_only, F f) {
-    constexpr std::size_t kStackKeys = 64;
-    std::int64_t small[kStackKeys];
-    std::unique_ptr<std::int64_t[]> big;
-    std::int64_t* buf = small;
-    if (s.size() > kStackKeys) {
-        big.reset(new std::int64_t[s.size()]);
-        buf = big.get();
-    }
-    return f(buf, write_keys(s, finite_only, buf));
-}
-
-}  // namespace
-
 double median_of_copy(std::span<const double> s, bool finite_only) {
     return with_keys(s, finite_only, [](std::int64_t* k, std::size_t m) {
         return m == 0 || m == kNanMet ? kNaN : median_of_keys(k, m);
@@ -224,22 +224,19 @@ MedianMad median_mad_inplace(std::span<double> s) {
 
 double percentile_slice(std::span<const double> s, double q) {
     const std::size_t n = s.size();
-    if (n == 0 || q != q || has_nan(s)) return kNaN;
-    q = std::clamp(q, 0.0, 100.0);
-    const double f = q / 100.0;
-    if (n == 1) return s[0];
-    std::vector<double> copy(s.begin(), s.end());
+    if (n == 0 || q != q) return kNaN;
+    const double f = std::clamp(q, 0.0, 100.0) / 100.0;
     const double pos = static_cast<double>(n - 1) * f;
     const auto lo = static_cast<std::size_t>(std::floor(pos));
     const auto hi = static_cast<std::size_t>(std::ceil(pos));
-    KeyWord* keys = to_keys(copy);
-    std::nth_element(keys, keys + lo, keys + n);
-    const double v_lo = key_value(keys[lo]);
-    if (hi == lo) return v_lo;
-    // After selecting rank lo, rank lo + 1 is the smallest element behind it.
-    const double v_hi = key_value(*std::min_element(keys + lo + 1, keys + n));
-    const double frac = pos - static_cast<double>(lo);
-    return v_hi * frac + (1.0 - frac) * v_lo;
+    return with_keys(s, false, [&](std::int64_t* k, std::size_t m) {
+        if (m == kNanMet) return kNaN;
+        std::nth_element(k, k + lo, k + n);
+        const double v_lo = key_value(k[lo]);
+        // After selecting rank lo, rank lo + 1 is the smallest key behind it.
+        const double v_hi = hi == lo ? v_lo : key_value(*std::min_element(k + lo + 1, k + n));
+        return interpolate(pos, lo, hi, v_lo, v_hi);
+    });
 }
 
 std::vector<double> sorted_copy(std::span<const double> s) {
@@ -267,7 +264,7 @@ double sorted_quantile(std::span<const double> sorted, double p) {
 
 namespace quantile {
 Quartiles iqr_slice(std::span<const double> s) {
-    if (s.empty() || has_nan(s)) return {kNaN, kNaN, kNaN};
+    if (s.empty()) return {kNaN, kNaN, kNaN};
     const auto [q1, q3] = quartiles_by_selection(s);
     return {q1, q3, q3 - q1};
 }
@@ -275,7 +272,7 @@ Quartiles iqr_slice(std::span<const double> s) {
 
 namespace robust {
 double iqr_slice(std::span<const double> s) {
-    if (s.size() < 2 || has_nan(s)) return kNaN;
+    if (s.size() < 2) return kNaN;
     const auto [q1, q3] = quartiles_by_selection(s);
     return q3 - q1;
 }
