@@ -79,6 +79,26 @@ def test_input_is_never_modified(name, rng):
     assert np.array_equal(a, before)
 
 
+PROPAGATING = sorted(set(CALLS) - {
+    "mean_skipna_np", "mean_nan_np", "var_skipna_np", "var_nan_np", "std_skipna_np", "std_nan_np",
+    "welford_np", "median_skipna_np", "mad_skipna_np", "iqr_skipna_np", "trimmed_mean_skipna_np",
+})
+
+
+@pytest.mark.parametrize("n", [6, 65, 3000])
+def test_a_nan_anywhere_propagates_and_skipping_twins_ignore_it(rng, n):
+    a = rng.normal(size=n)
+    a[rng.integers(n)] = nan
+    for name in PROPAGATING:
+        got = getattr(q, name)(a, *CALLS[name])
+        assert all(math.isnan(v) for v in (got if isinstance(got, tuple) else (got,))), name
+    kept = a[~np.isnan(a)]
+    for name, twin in [("median_skipna_np", "median_np"), ("mad_skipna_np", "mad_np"),
+                       ("iqr_skipna_np", "iqr_robust_np"), ("mean_skipna_np", "mean_np"),
+                       ("trimmed_mean_skipna_np", "trimmed_mean_np")]:
+        assert getattr(q, name)(a, *CALLS[name]) == getattr(q, twin)(kept, *CALLS[twin]), name
+
+
 # ---------------------------------------------------------------- moments
 
 
