@@ -46,8 +46,11 @@ def cases(quick):
                note=cycles)
     yield Case(f"mean_skipna_np n={n:.0e} (5% NaN)", lambda: q.mean_skipna_np(holey), "bottleneck.nanmean",
                lambda: bn.nanmean(holey), note=cycles)
+    yield Case(f"var_skipna_np n={n:.0e} (5% NaN)", lambda: q.var_skipna_np(holey), "bottleneck.nanvar(ddof=1)",
+               lambda: bn.nanvar(holey, ddof=1), note=cycles)
     yield Case(f"trimmed_mean_np n={n:.0e}", lambda: q.trimmed_mean_np(big, 0.1), "scipy.trim_mean",
-               lambda: scipy.stats.trim_mean(big, 0.1))
+               lambda: scipy.stats.trim_mean(big, 0.1),
+               note="sums the kept values in ascending order, so it sorts; the peer partitions")
 
     nq = 20_000 if quick else 100_000
     small = big[:nq].copy()

@@ -23,11 +23,13 @@ double mean(std::span<const double> a) {
 double mean_skipna(std::span<const double> a) {
     double s = 0.0;
     std::uint64_t count = 0;
+    // Branch-free: a NaN adds +0.0 instead of being skipped. That is exact, because a sum
+    // started at +0.0 is never -0.0 under round-to-nearest (+0.0 + -0.0 is +0.0), and
+    // s + 0.0 == s bit for bit for every other s.
     for (double x : a) {
-        if (x == x) {
-            s += x;
-            ++count;
-        }
+        const bool keep = x == x;
+        s += keep ? x : 0.0;
+        count += keep;
     }
     return count == 0 ? kNaN : s / static_cast<double>(count);
 }
@@ -45,11 +47,13 @@ double var_two_pass(std::span<const double> a) {
 }
 
 double var_slice_skipna(std::span<const double> a) {
-    std::vector<double> kept;
-    kept.reserve(a.size());
-    for (double x : a)
-        if (x == x) kept.push_back(x);
-    return var_two_pass(kept);
+    std::vector<double> kept(a.size());
+    std::size_t m = 0;
+    for (double x : a) {
+        kept[m] = x;  // overwritten by the next value when x is NaN
+        m += x == x;
+    }
+    return var_two_pass({kept.data(), m});
 }
 
 namespace {
