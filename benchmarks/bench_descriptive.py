@@ -63,3 +63,20 @@ def cases(quick):
 
     yield Case(f"qn_scale_np n={nq:.0e}", lambda: q.qn_scale_np(small), "direct Qn, n=2e3 only", qn_direct_sample,
                note="peer is 50x smaller: a lower bound of the gap")
+
+    # The robust model: one shared median for (median, MAD); Huber from the median.
+    def median_and_mad():
+        return np.median(big), scipy.stats.median_abs_deviation(big, scale="normal")
+
+    yield Case(f"robust_fit median/mad n={n:.0e}", lambda: q.robust_fit(big), "numpy.median + scipy MAD",
+               median_and_mad, target=1.0)
+    model = q.RobustStats(location="huber")
+    try:
+        from statsmodels.robust import norms
+    except ImportError:
+        return
+    mid = big[: n // 10].copy()
+    s = 1.482602218505602 * scipy.stats.median_abs_deviation(mid)
+    yield Case(f"RobustStats(huber).fit n={n // 10:.0e}", lambda: model.fit(mid), "statsmodels Huber + MAD",
+               lambda: (norms.estimate_location(mid, s, norm=norms.HuberT(t=1.345), maxiter=50),
+                        scipy.stats.median_abs_deviation(mid, scale="normal")))

@@ -2,7 +2,7 @@
 
 #include <cmath>
 #include <limits>
-#include <vector>
+#include <utility>
 
 namespace quarnel {
 namespace {
@@ -20,17 +20,26 @@ double mean(std::span<const double> a) {
     return sum_in_order(a) / static_cast<double>(a.size());
 }
 
-double mean_skipna(std::span<const double> a) {
+namespace {
+
+// In-order sum and count of the non-NaN values. Branch-free: a NaN adds +0.0 instead of
+// being skipped. That is exact, because a sum started at +0.0 is never -0.0 under
+// round-to-nearest (+0.0 + -0.0 is +0.0), and s + 0.0 == s bit for bit for every other s.
+std::pair<double, std::uint64_t> sum_count_skipna(std::span<const double> a) {
     double s = 0.0;
     std::uint64_t count = 0;
-    // Branch-free: a NaN adds +0.0 instead of being skipped. That is exact, because a sum
-    // started at +0.0 is never -0.0 under round-to-nearest (+0.0 + -0.0 is +0.0), and
-    // s + 0.0 == s bit for bit for every other s.
     for (double x : a) {
         const bool keep = x == x;
         s += keep ? x : 0.0;
         count += keep;
     }
+    return {s, count};
+}
+
+}  // namespace
+
+double mean_skipna(std::span<const double> a) {
+    const auto [s, count] = sum_count_skipna(a);
     return count == 0 ? kNaN : s / static_cast<double>(count);
 }
 
@@ -46,14 +55,18 @@ double var_two_pass(std::span<const double> a) {
     return ss / static_cast<double>(n - 1);
 }
 
+// The two-pass variance of the non-NaN values, without copying them out: the same values
+// in the same order, NaN positions adding +0.0 (exact, as in sum_count_skipna).
 double var_slice_skipna(std::span<const double> a) {
-    std::vector<double> kept(a.size());
-    std::size_t m = 0;
+    const auto [s, m] = sum_count_skipna(a);
+    if (m < 2) return kNaN;
+    const double mean = s / static_cast<double>(m);
+    double ss = 0.0;
     for (double x : a) {
-        kept[m] = x;  // overwritten by the next value when x is NaN
-        m += x == x;
+        const double d = x - mean;
+        ss += x == x ? d * d : 0.0;
     }
-    return var_two_pass({kept.data(), m});
+    return ss / static_cast<double>(m - 1);
 }
 
 namespace {

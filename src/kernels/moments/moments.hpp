@@ -15,7 +15,8 @@ double mean(std::span<const double> a);
 double mean_skipna(std::span<const double> a);
 // Two passes: mean, then sum of squared deviations; divisor n - 1; NaN for n < 2.
 double var_two_pass(std::span<const double> a);
-// Sample variance of the non-NaN values (divisor m - 1); NaN for m < 2.
+// Sample variance of the non-NaN values (divisor m - 1), two passes as var_two_pass on
+// those values in order; NaN for m < 2.
 double var_slice_skipna(std::span<const double> a);
 
 // Population-moment skewness m3 / m2^1.5; NaN for n < 3 or zero spread.
