@@ -8,8 +8,6 @@
 namespace quarnel::bindings {
 namespace {
 
-constexpr double kMadNormal = 1.482602218505602;
-
 std::span<const double> input(const py::Args& args) { return args.vec(0).slice(); }
 
 PyObject* mean_np(const py::Args& args) { return py::to_float(mean(input(args))); }

@@ -17,6 +17,9 @@ double select_nth_f64(std::span<double> s, std::size_t k);
 // for even n the mean of the two middle values, (upper + lower) * 0.5.
 double median_inplace(std::span<double> s);
 
+// Makes the MAD a consistent estimate of the normal standard deviation: 1 / Phi^-1(3/4).
+inline constexpr double kMadNormal = 1.482602218505602;
+
 // Median of a mutable slice, then the median of the absolute deviations from it (the raw
 // MAD, no scale factor); the slice ends up holding the deviations. Both NaN for empty
 // or NaN-holding data.

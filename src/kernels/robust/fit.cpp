@@ -19,7 +19,7 @@ struct Overloaded : F... {
 template <class... F>
 Overloaded(F...) -> Overloaded<F...>;
 
-double mad_scale(const MedianMad& mm, bool consistent) { return consistent ? mm.mad * kMadConsistency : mm.mad; }
+double mad_scale(const MedianMad& mm, bool consistent) { return consistent ? mm.mad * kMadNormal : mm.mad; }
 
 bool positive_finite(double v) { return v > 0.0 && v < std::numeric_limits<double>::infinity(); }
 

@@ -13,9 +13,6 @@
 
 namespace quarnel::robust {
 
-// Normal-consistency factor of the MAD: 1 / Phi^-1(3/4).
-inline constexpr double kMadConsistency = 1.482602218505602;
-
 struct Mad {
     bool consistent;
 };
