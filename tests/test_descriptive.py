@@ -214,6 +214,18 @@ def test_order_statistics_against_numpy_and_scipy(rng, n):
     for p in (0.0, 0.1, 12.5, 50.0, 73.3, 99.9, 100.0):
         assert q.percentile_np(a, p) == pytest.approx(np.percentile(a, p), rel=1e-14, abs=1e-15)
     assert q.percentile_np(a, 0) == a.min() and q.percentile_np(a, 100) == a.max()
+    # Selection must find exactly the values a full sort puts at the interpolation ranks.
+    s = np.sort(a)
+    for p in (0.1, 25.0, 50.0, 75.0, 99.9):
+        assert q.percentile_np(a, p) == sorted_interpolation(s, p / 100.0)
+    assert got[:2] == (sorted_interpolation(s, 0.25), sorted_interpolation(s, 0.75))
+
+
+def sorted_interpolation(s, f):
+    pos = (len(s) - 1) * f
+    lo, hi = math.floor(pos), math.ceil(pos)
+    frac = pos - lo
+    return float(s[lo]) if lo == hi else frac * float(s[hi]) + (1.0 - frac) * float(s[lo])
 
 
 @pytest.mark.parametrize("n", [10, 70, 301])
