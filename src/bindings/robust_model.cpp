@@ -196,8 +196,13 @@ PyObject* make_type() {
         {Py_tp_doc, const_cast<char*>(class_doc.c_str())},
         {0, nullptr},
     };
+#ifdef Py_TPFLAGS_IMMUTABLETYPE
+    constexpr unsigned long kFlags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE;  // no monkey-patching
+#else
+    constexpr unsigned long kFlags = Py_TPFLAGS_DEFAULT;
+#endif
     static PyType_Spec spec = {"quarnel.RobustStats", static_cast<int>(sizeof(RobustStatsObject)), 0,
-                               Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE, slots};
+                               static_cast<unsigned int>(kFlags), slots};
     return PyType_FromSpec(&spec);
 }
 
