@@ -17,6 +17,24 @@ double select_nth_f64(std::span<double> s, std::size_t k);
 // for even n the mean of the two middle values, (upper + lower) * 0.5.
 double median_inplace(std::span<double> s);
 
+// Makes the MAD a consistent estimate of the normal standard deviation: 1 / Phi^-1(3/4).
+inline constexpr double kMadNormal = 1.482602218505602;
+
+// Median of a mutable slice, then the median of the absolute deviations from it (the raw
+// MAD, no scale factor); the slice ends up holding the deviations. Both NaN for empty
+// or NaN-holding data.
+struct MedianMad {
+    double median;
+    double mad;
+};
+MedianMad median_mad_inplace(std::span<double> s);
+
+// The same two statistics of a read-only slice, computed on a private buffer of sort
+// keys (one pass to copy, none to convert back). With `finite_only`, NaN and infinities
+// are dropped first; otherwise a NaN anywhere gives NaN. Empty data give NaN.
+double median_of_copy(std::span<const double> s, bool finite_only = false);
+MedianMad median_mad_of_copy(std::span<const double> s, bool finite_only = false);
+
 // Linearly interpolated percentile (q in percent, clamped to [0, 100]) on a private copy;
 // NaN for n = 0, q NaN, or a NaN in the data.
 double percentile_slice(std::span<const double> s, double q);
