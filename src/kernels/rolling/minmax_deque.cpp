@@ -10,39 +10,53 @@ namespace quarnel::rolling {
 namespace {
 
 // Indices with their values, in increasing index order; for the minimum the values
-// increase from front to back, for the maximum they decrease. A ring of the next power
-// of two >= w slots holds it, since at most w indices are live. NaN never enters: the
-// caller reports the windows that hold one.
+// increase from front to back, for the maximum they decrease. At most w + 1 entries are
+// live (a push comes before the expiry), held in a ring of a power of two > w slots.
 template <bool kMin>
 class MonotonicDeque {
 public:
-    explicit MonotonicDeque(std::size_t w)
-        : mask_(std::bit_ceil(w) - 1), val_(new double[mask_ + 1]), idx_(new std::size_t[mask_ + 1]) {}
+    explicit MonotonicDeque(std::size_t w) : mask_(std::bit_ceil(w + 1) - 1), ring_(new Entry[mask_ + 1]) {}
 
-    // Drops the front index once it has left the window that starts at `start`.
-    void expire(std::size_t start) {
-        if (head_ != tail_ && idx_[head_ & mask_] < start) ++head_;
-    }
+    // Entries equal to v are removed too, so the newest of equal values is kept.
     void push(double v, std::size_t k) {
-        // An equal value is removed too, so the newest of equal values is kept.
-        while (head_ != tail_ && removed_by(val_[(tail_ - 1) & mask_], v)) --tail_;
-        val_[tail_ & mask_] = v;
-        idx_[tail_ & mask_] = k;
+        if (tail_ == head_ || removed_by(ring_[head_ & mask_].value, v)) {
+            tail_ = head_;  // a new extreme empties the deque
+        } else {
+            // The front stays, so the scan stops at it without an emptiness test.
+            while (removed_by(ring_[(tail_ - 1) & mask_].value, v)) --tail_;
+        }
+        ring_[tail_ & mask_] = {v, k};
         ++tail_;
     }
-    double front() const { return val_[head_ & mask_]; }
+    // After a push the deque is not empty; at most one index leaves per step.
+    // A predicted branch, not a conditional add: the next step's reads of the front then
+    // need not wait for this load. (The empty asm keeps the compiler from if-converting.)
+    void expire(std::size_t start) {
+        if (ring_[head_ & mask_].index < start) [[unlikely]] {
+            ++head_;
+            asm volatile("" : "+r"(head_));
+        }
+    }
+    // Windows holding a NaN are reported by the caller; the values before it never
+    // matter again.
+    void clear() { head_ = tail_; }
+    double front() const { return ring_[head_ & mask_].value; }
 
 private:
+    struct Entry {
+        double value;
+        std::size_t index;
+    };
     static bool removed_by(double back, double v) { return kMin ? back >= v : v >= back; }
 
     std::size_t mask_;
-    std::unique_ptr<double[]> val_;
-    std::unique_ptr<std::size_t[]> idx_;
+    std::unique_ptr<Entry[]> ring_;
     std::size_t head_ = 0, tail_ = 0;  // unwrapped positions; size is tail - head
 };
 
 // Feeds x through the deques and writes emit(deques...) for every full window, NaN for
-// windows holding a NaN.
+// windows holding a NaN. Pushing before expiring keeps the deques non-empty when read;
+// it leaves them as the expire-then-push order would.
 template <class Emit, class... Deques>
 void run(std::span<const double> x, std::size_t w, std::span<double> out, Emit emit, Deques&... dq) {
     const std::size_t n = x.size();
@@ -50,15 +64,24 @@ void run(std::span<const double> x, std::size_t w, std::span<double> out, Emit e
     std::size_t nan_until = 0;  // windows ending before this index hold a NaN
     for (std::size_t k = 0; k + 1 < w; ++k) {
         const double v = x[k];
-        if (v != v) nan_until = k + w;
-        else (dq.push(v, k), ...);
+        if (v != v) {
+            nan_until = k + w;
+            (dq.clear(), ...);
+        } else {
+            (dq.push(v, k), ...);
+        }
     }
     for (std::size_t k = w - 1; k < n; ++k) {
         const double v = x[k];
         const std::size_t start = k + 1 - w;
+        if (v != v) {
+            nan_until = k + w;
+            (dq.clear(), ...);
+            out[start] = kNaN;
+            continue;
+        }
+        (dq.push(v, k), ...);
         (dq.expire(start), ...);
-        if (v != v) nan_until = k + w;
-        else (dq.push(v, k), ...);
         out[start] = k < nan_until ? kNaN : emit(dq...);
     }
 }
