@@ -88,10 +88,12 @@ def test_minmax_against_bottleneck(w, rng):
     assert same(q.rolling_range(x, w), bn.move_max(x, w)[w - 1:] - bn.move_min(x, w)[w - 1:])
 
 
-@pytest.mark.parametrize("w", [1, 2, 3, 7, 40])
+# Short windows are folded directly, longer ones go through the deques: cover both.
+@pytest.mark.parametrize("w", [1, 2, 3, 7, 40, 96, 97, 130])
 def test_minmax_windows_with_nan(w, rng):
-    x = rng.choice([-inf, -2.0, -1.0, 0.5, 1.0, 3.0, inf, nan], size=400, p=[.05, .2, .2, .2, .1, .1, .05, .1])
+    x = rng.choice([-inf, -2.0, -1.0, 0.5, 1.0, 3.0, inf, nan], size=1200, p=[.05, .2, .2, .2, .1, .1, .05, .1])
     x[:60] = rng.standard_normal(60)
+    x[500:900] = rng.standard_normal(400)  # long NaN-free stretches for long windows
     x[150:150 + 3 * w] = np.nan
     x[-1] = nan
     view = sliding_window_view(x, w)
@@ -108,10 +110,13 @@ def test_minmax_windows_with_nan(w, rng):
     assert same(q.rolling_min(np.array([3, nan, 1, 2, 4.0]), 3), [nan, nan, 1])
 
 
-def test_minmax_keep_the_newest_of_equal_values():
-    z = np.array([-0.0, 0.0, -0.0])
-    assert same(q.rolling_min(z, 2), [0.0, -0.0]) and same(q.rolling_max(z, 2), [0.0, -0.0])
-    assert same(q.rolling_min(z, 3), [-0.0]) and same(q.rolling_max(z, 3), [-0.0])
+@pytest.mark.parametrize("pad", [0, 200])
+def test_minmax_keep_the_newest_of_equal_values(pad):
+    # Ones before the zeros make windows long enough for the deques.
+    z = np.r_[np.ones(pad), -0.0, 0.0, -0.0]
+    lo, hi = q.rolling_min(z, 2 + pad), q.rolling_max(-z, 2 + pad)
+    assert same(lo, [0.0, -0.0]) and same(hi, [-0.0, 0.0])
+    assert same(q.rolling_min(z, 3 + pad), [-0.0]) and same(q.rolling_max(-z, 3 + pad), [0.0])
 
 
 # ---------------------------------------------------------------- coefficient of variation

@@ -1,7 +1,12 @@
 #include "kernels/rolling/minmax_deque.hpp"
 
+#include <algorithm>
 #include <bit>
 #include <memory>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "kernels/rolling/trailing_windows.hpp"
 
@@ -86,14 +91,72 @@ void run(std::span<const double> x, std::size_t w, std::span<double> out, Emit e
     }
 }
 
+// The newest value wins ties (the deque keeps the newest of equal values, which matters
+// for -0.0 and 0.0): acc < v ? acc : v, which is exactly what the SSE2 min/max
+// instructions compute lane by lane.
+template <bool kMin>
+double keep(double acc, double v) {
+    if constexpr (kMin) return acc < v ? acc : v;
+    else return acc > v ? acc : v;
+}
+
+#if defined(__SSE2__)
+template <bool kMin>
+__m128d keep(__m128d acc, __m128d v) {
+    if constexpr (kMin) return _mm_min_pd(acc, v);
+    else return _mm_max_pd(acc, v);
+}
+#endif
+
+// Short windows: every window folded directly, eight windows at a time in registers.
+// O(w) per element, which beats the deque's unpredictable branches while w is small.
+template <bool kMin>
+void fold_short(std::span<const double> x, std::size_t w, std::span<double> out) {
+    const std::size_t m = out.size();
+    const double* xs = x.data();
+    std::size_t j = 0;
+#if defined(__SSE2__)
+    for (; j + 8 <= m; j += 8) {
+        const double* p = xs + j;
+        __m128d a0 = _mm_loadu_pd(p), a1 = _mm_loadu_pd(p + 2), a2 = _mm_loadu_pd(p + 4), a3 = _mm_loadu_pd(p + 6);
+        for (std::size_t t = 1; t < w; ++t) {
+            const double* q = p + t;
+            a0 = keep<kMin>(a0, _mm_loadu_pd(q));
+            a1 = keep<kMin>(a1, _mm_loadu_pd(q + 2));
+            a2 = keep<kMin>(a2, _mm_loadu_pd(q + 4));
+            a3 = keep<kMin>(a3, _mm_loadu_pd(q + 6));
+        }
+        double* o = out.data() + j;
+        _mm_storeu_pd(o, a0);
+        _mm_storeu_pd(o + 2, a1);
+        _mm_storeu_pd(o + 4, a2);
+        _mm_storeu_pd(o + 6, a3);
+    }
+#endif
+    for (; j < m; ++j) {
+        double acc = xs[j];
+        for (std::size_t t = 1; t < w; ++t) acc = keep<kMin>(acc, xs[j + t]);
+        out[j] = acc;
+    }
+    std::size_t nan_until = 0;  // windows ending before this index hold a NaN
+    for (std::size_t k = 0; k < x.size(); ++k) {
+        if (x[k] != x[k]) nan_until = k + w;
+        if (k + 1 >= w && k < nan_until) out[k + 1 - w] = kNaN;
+    }
+}
+
+constexpr std::size_t kShortWindow = 96;
+
 }  // namespace
 
 void rolling_min(std::span<const double> x, std::size_t w, std::span<double> out) {
+    if (w <= kShortWindow) return fold_short<true>(x, w, out);
     MonotonicDeque<true> lo(w);
     run(x, w, out, [](const auto& d) { return d.front(); }, lo);
 }
 
 void rolling_max(std::span<const double> x, std::size_t w, std::span<double> out) {
+    if (w <= kShortWindow) return fold_short<false>(x, w, out);
     MonotonicDeque<false> hi(w);
     run(x, w, out, [](const auto& d) { return d.front(); }, hi);
 }
