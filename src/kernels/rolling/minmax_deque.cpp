@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <bit>
 #include <memory>
+#include <vector>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -162,6 +163,13 @@ void rolling_max(std::span<const double> x, std::size_t w, std::span<double> out
 }
 
 void rolling_range(std::span<const double> x, std::size_t w, std::span<double> out) {
+    if (w <= kShortWindow) {
+        std::vector<double> lo(out.size());
+        fold_short<true>(x, w, lo);
+        fold_short<false>(x, w, out);
+        for (std::size_t j = 0; j < out.size(); ++j) out[j] -= lo[j];
+        return;
+    }
     MonotonicDeque<false> hi(w);
     MonotonicDeque<true> lo(w);
     run(x, w, out, [](const auto& h, const auto& l) { return h.front() - l.front(); }, hi, lo);
