@@ -57,6 +57,13 @@ def test_window_checks(f):
     assert r.shape == (0,) and r.dtype == np.float64
 
 
+@pytest.mark.parametrize("w", [10**12, 2**64 - 1])
+def test_huge_windows_allocate_nothing(w):
+    for f in WINDOWED:
+        assert f(np.ones(5), window=w).shape == (0,)
+    assert np.isnan(q.rolling_median(np.ones(5), w)).all()
+
+
 def test_median_window_zero_and_short():
     assert np.isnan(q.rolling_median(np.arange(5.0), 0)).all() and q.rolling_median(np.arange(5.0), 0).shape == (5,)
     assert np.isnan(q.rolling_median(np.arange(3.0), 4)).all() and q.rolling_median(np.arange(3.0), 4).shape == (3,)

@@ -216,6 +216,15 @@ def test_short_series_give_empty(f, n):
     assert isinstance(r, tuple) == (f is q.rolling_linreg_skipna)
 
 
+@pytest.mark.parametrize("w", [10**12, 2**64 - 1])
+def test_huge_windows_allocate_nothing(w):
+    x = np.ones(5)
+    for f in PAIRS + [q.rolling_correlation]:
+        assert first(f(x, x, w)).shape == (0,)
+    assert q.rolling_autocorr(x, 3, w).shape == (0,)
+    assert q.rolling_autocorr_multi(x, [3, 1], w).shape == (0, 2)
+
+
 def test_short_series_autocorr_shapes():
     assert q.rolling_autocorr(np.ones(3), 1, 4).shape == (0,)
     assert q.rolling_autocorr_multi(np.ones(3), [1, 2, 1], 4).shape == (0, 3)

@@ -42,6 +42,7 @@ double lagged(const double* dev, std::size_t w, std::size_t lag, double ss) {
 }  // namespace
 
 void rolling_autocorr(std::span<const double> x, std::size_t w, std::size_t lag, std::span<double> out) {
+    if (out.empty()) return;  // w may exceed n by any amount: allocate nothing then
     std::vector<double> dev(w);
     for (std::size_t j = 0; j < out.size(); ++j) {
         const double ss = centre(x.data() + j, w, dev.data());
@@ -52,7 +53,7 @@ void rolling_autocorr(std::span<const double> x, std::size_t w, std::size_t lag,
 void rolling_autocorr_multi(std::span<const double> x, std::size_t w, std::span<const std::uint64_t> lags,
                             std::span<double> out) {
     const std::size_t nl = lags.size();
-    if (nl == 0) return;
+    if (out.empty()) return;
     const std::size_t windows = out.size() / nl;
     std::vector<double> dev(w);
     for (std::size_t j = 0; j < windows; ++j) {

@@ -151,18 +151,21 @@ constexpr std::size_t kShortWindow = 96;
 }  // namespace
 
 void rolling_min(std::span<const double> x, std::size_t w, std::span<double> out) {
+    if (out.empty()) return;  // w may exceed n by any amount: allocate nothing then
     if (w <= kShortWindow) return fold_short<true>(x, w, out);
     MonotonicDeque<true> lo(w);
     run(x, w, out, [](const auto& d) { return d.front(); }, lo);
 }
 
 void rolling_max(std::span<const double> x, std::size_t w, std::span<double> out) {
+    if (out.empty()) return;
     if (w <= kShortWindow) return fold_short<false>(x, w, out);
     MonotonicDeque<false> hi(w);
     run(x, w, out, [](const auto& d) { return d.front(); }, hi);
 }
 
 void rolling_range(std::span<const double> x, std::size_t w, std::span<double> out) {
+    if (out.empty()) return;
     if (w <= kShortWindow) {
         std::vector<double> lo(out.size());
         fold_short<true>(x, w, lo);
