@@ -33,13 +33,17 @@ def shift(a):
     return next((float(v) for v in a if math.isfinite(v)), 0.0)
 
 
+def deviations(x, y, kx, ky):
+    """Shifted series; the shifts default to each series' first finite value."""
+    kx = shift(x) if kx is None else kx
+    ky = shift(y) if ky is None else ky
+    return [float(v) - kx for v in x], [float(v) - ky for v in y], kx, ky
+
+
 def ref_cov_np(x, y, w, kx=None, ky=None):
     if w < 2:
         return [nan] * (len(x) - w + 1)
-    kx = shift(x) if kx is None else kx
-    ky = shift(y) if ky is None else ky
-    dx = [float(v) - kx for v in x]
-    dy = [float(v) - ky for v in y]
+    dx, dy, _, _ = deviations(x, y, kx, ky)
     out = []
     sx = sy = sxy = 0.0
     for i in range(w):
@@ -55,10 +59,7 @@ def ref_cov_np(x, y, w, kx=None, ky=None):
 def ref_corr_np(x, y, w, kx=None, ky=None):
     if w < 2:
         return [nan] * (len(x) - w + 1)
-    kx = shift(x) if kx is None else kx
-    ky = shift(y) if ky is None else ky
-    dx = [float(v) - kx for v in x]
-    dy = [float(v) - ky for v in y]
+    dx, dy, _, _ = deviations(x, y, kx, ky)
     out = []
     s = [0.0] * 5
     for i in range(w):
@@ -84,10 +85,7 @@ def ref_corr_np(x, y, w, kx=None, ky=None):
 
 def ref_skipping(kind, x, y, w, kx=None, ky=None):
     """cov/corr (all pairs valid), beta, linreg over valid pairs: remove, then add."""
-    kx = shift(x) if kx is None else kx
-    ky = shift(y) if ky is None else ky
-    dx = [float(v) - kx for v in x]
-    dy = [float(v) - ky for v in y]
+    dx, dy, kx, ky = deviations(x, y, kx, ky)
     valid = [not (a != a or b != b) for a, b in zip(dx, dy)]
     sx = sy = sxx = syy = sxy = 0.0
     c = 0
