@@ -6,8 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
-#include <string>
-#include <vector>
+#include <string_view>
 
 #include "kernels/common/expected.hpp"
 #include "kernels/rolling/trailing_windows.hpp"

@@ -76,7 +76,7 @@ struct Shifted {
 // Propagating scheme: every pair enters the sums. Windows holding a pair with non-finite
 // terms give NaN; the first window after the last such pair sums its elements afresh in
 // index order (exactly as the first window), later ones update by differences.
-// `emit(j, sums)` writes output j.
+// `emit(j, sums)` writes output j, `emit.nan(j)` marks it undefined.
 template <class Sums, class Emit>
 void run_propagating(const Shifted& d, std::size_t w, std::size_t windows, Emit emit) {
     if (windows == 0) return;
@@ -106,9 +106,9 @@ void run_propagating(const Shifted& d, std::size_t w, std::size_t windows, Emit 
     }
 }
 
-// Pair-skipping scheme: pairs with a NaN deviation are left out and counted out of c.
-// An infinite valid pair makes the windows holding it NaN and is handled like a
-// non-finite pair of the propagating scheme.
+// Pair-skipping scheme: pairs with a NaN deviation are left out of the sums and of the
+// count c. A valid pair with non-finite terms (an infinity) makes the windows holding it
+// NaN and is handled like a non-finite pair of the propagating scheme.
 template <class Sums, class Emit>
 void run_skipping(const Shifted& d, std::size_t w, std::size_t windows, Emit emit) {
     if (windows == 0) return;

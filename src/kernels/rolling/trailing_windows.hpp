@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <limits>
+#include <string>
 #include <string_view>
 
 #include "kernels/common/expected.hpp"
