@@ -123,24 +123,48 @@ private:
     std::vector<Node> lo_, hi_;
 };
 
+// Windows of one to three values need no heaps: the middle key of three is
+// max(min(a, b), min(max(a, b), c)), and the mean of two does not depend on their order.
+double tiny_median(const double* win, std::size_t w) {
+    if (w == 1) return win[0];
+    if (w == 2) return (win[0] + win[1]) * 0.5;
+    const std::int64_t a = total_order_key(win[0]), b = total_order_key(win[1]), c = total_order_key(win[2]);
+    return key_value(std::max(std::min(a, b), std::min(std::max(a, b), c)));
+}
+
 }  // namespace
 
 void rolling_median(std::span<const double> x, std::size_t w, std::span<double> out) {
     const std::size_t n = x.size();
-    std::fill(out.begin(), out.end(), kNaN);
-    if (w == 0 || n < w) return;
+    if (w == 0 || n < w) {
+        std::fill(out.begin(), out.end(), kNaN);
+        return;
+    }
+    std::fill(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(w - 1), kNaN);
     std::size_t nan_until = 0;  // windows ending before this index hold a NaN
-    for (std::size_t k = 0; k < w; ++k)
+    for (std::size_t k = 0; k + 1 < w; ++k)
         if (x[k] != x[k]) nan_until = k + w;
+    if (w == 1) {
+        for (std::size_t k = 0; k < n; ++k) out[k] = x[k] == x[k] ? x[k] : kNaN;
+        return;
+    }
+    if (w <= 3) {
+        for (std::size_t k = w - 1; k < n; ++k) {
+            if (x[k] != x[k]) nan_until = k + w;
+            out[k] = k < nan_until ? kNaN : tiny_median(x.data() + k + 1 - w, w);
+        }
+        return;
+    }
+    if (x[w - 1] != x[w - 1]) nan_until = 2 * w - 1;
     DualHeap heaps(x.first(w));
-    if (w - 1 >= nan_until) out[w - 1] = heaps.median();
+    out[w - 1] = w - 1 < nan_until ? kNaN : heaps.median();
     std::size_t slot = 0;
     for (std::size_t k = w; k < n; ++k) {
         const double v = x[k];
         if (v != v) nan_until = k + w;
         heaps.replace(slot, v);
         if (++slot == w) slot = 0;
-        if (k >= nan_until) out[k] = heaps.median();
+        out[k] = k < nan_until ? kNaN : heaps.median();
     }
 }
 
