@@ -296,6 +296,11 @@ def test_small_examples():
     # Windows after the NaN recover in the propagating functions as well.
     assert same(q.rolling_cov_np(x, 2 * x, 2), [1, nan, nan, 1, 1])
     np.testing.assert_allclose(q.rolling_corr_np(x, 2 * x, 2), [1, nan, nan, 1, 1], rtol=1e-15)
+    # Finite values whose products overflow spoil only their windows as well.
+    big = np.array([0.0, 1e200, 0.0, 1.0, 2.0, 3.0])
+    for f in PAIRS:
+        r = first(f(big, big, 2))
+        assert np.isnan(r[:2]).all() and np.isfinite(r[2:]).all()
     c = np.full(8, 3.0)
     y = np.arange(8.0)
     for f in (q.rolling_corr_np, q.rolling_corr_nan_np, q.rolling_beta_skipna, q.rolling_correlation):
