@@ -28,11 +28,16 @@ public:
         if (tail_ == head_ || removed_by(ring_[head_ & mask_].value, v)) {
             tail_ = head_;  // a new extreme empties the deque
         } else {
-            // The front stays, so the scan stops at it without an emptiness test.
+            // The front stays, so scans stop at it. Whether the back entry (the previous
+            // push, kept in a register) goes is a coin toss on random data: decide it
+            // without a branch, and branch only on the next entry, which is removed less
+            // often. When the back stays, the test below repeats its test and fails.
+            tail_ -= static_cast<std::size_t>(removed_by(last_, v));
             while (removed_by(ring_[(tail_ - 1) & mask_].value, v)) --tail_;
         }
         ring_[tail_ & mask_] = {v, k};
         ++tail_;
+        last_ = v;
     }
     // After a push the deque is not empty; at most one index leaves per step.
     // A predicted branch, not a conditional add: the next step's reads of the front then
@@ -58,6 +63,7 @@ private:
     std::size_t mask_;
     std::unique_ptr<Entry[]> ring_;
     std::size_t head_ = 0, tail_ = 0;  // unwrapped positions; size is tail - head
+    double last_ = 0.0;                 // value of the back entry while the deque is not empty
 };
 
 // Feeds x through the deques and writes emit(deques...) for every full window, NaN for
