@@ -22,7 +22,7 @@ double key_value(std::int64_t key) { return std::bit_cast<double>(total_order_ke
 class DualHeap {
 public:
     // Builds both heaps from the first window.
-    DualHeap(std::span<const double> first) : w_(first.size()), where_(w_) {
+    explicit DualHeap(std::span<const double> first) : w_(first.size()), where_(w_) {
         std::vector<Node> nodes(w_);
         for (std::size_t s = 0; s < w_; ++s) nodes[s] = {total_order_key(first[s]), s};
         std::sort(nodes.begin(), nodes.end(), [](const Node& a, const Node& b) { return a.key < b.key; });
