@@ -240,18 +240,45 @@ double Args::f64(std::size_t i) const {
     return v;
 }
 
-std::uint64_t Args::u64(std::size_t i) const {
-    PyObject* obj = slots_[i];
-    if (PyLong_CheckExact(obj)) {
-        const unsigned long long v = PyLong_AsUnsignedLongLong(obj);
-        if (v == static_cast<unsigned long long>(-1) && PyErr_Occurred()) conversion_failed(i);
-        return v;
-    }
-    Ref idx(PyNumber_Index(obj));
-    if (!idx) conversion_failed(i);
+namespace {
+
+// Throws PyError with the interpreter's message (TypeError, or OverflowError when negative
+// or too large).
+std::uint64_t as_u64(PyObject* obj) {
+    Ref idx(PyLong_CheckExact(obj) ? Py_NewRef(obj) : PyNumber_Index(obj));
+    if (!idx) throw PyError{};
     const unsigned long long v = PyLong_AsUnsignedLongLong(idx.get());
-    if (v == static_cast<unsigned long long>(-1) && PyErr_Occurred()) conversion_failed(i);
+    if (v == static_cast<unsigned long long>(-1) && PyErr_Occurred()) throw PyError{};
     return v;
+}
+
+}  // namespace
+
+std::uint64_t Args::u64(std::size_t i) const {
+    try {
+        return as_u64(slots_[i]);
+    } catch (const PyError&) {
+        conversion_failed(i);
+    }
+}
+
+std::vector<std::uint64_t> Args::u64_seq(std::size_t i) const {
+    PyObject* obj = slots_[i];
+    try {
+        if (PyUnicode_Check(obj)) raise_type_error(kStrRefused);
+        if (!PySequence_Check(obj)) cannot_convert(obj, "Sequence");
+        std::vector<std::uint64_t> out;
+        Ref it(PyObject_GetIter(obj));
+        if (!it) throw PyError{};
+        while (PyObject* item = PyIter_Next(it.get())) {
+            Ref owned(item);
+            out.push_back(as_u64(item));
+        }
+        check_error();
+        return out;
+    } catch (const PyError&) {
+        conversion_failed(i);
+    }
 }
 
 std::int64_t Args::i64(std::size_t i) const {

@@ -115,6 +115,8 @@ public:
     MatView mat(std::size_t i) const;
     NdView nd(std::size_t i) const;
     std::vector<VecView> vec_seq(std::size_t i) const;
+    // A non-str sequence of unsigned ints (items converted like u64).
+    std::vector<std::uint64_t> u64_seq(std::size_t i) const;
 
     double f64(std::size_t i) const;
     std::uint64_t u64(std::size_t i) const;
