@@ -8,7 +8,7 @@
 namespace quarnel::bindings {
 namespace {
 
-using rolling::full_window_count;
+using rolling::full_windows;
 
 struct SeriesArgs {
     std::span<const double> x;
@@ -24,36 +24,36 @@ SeriesArgs series_args(const py::Args& args) {
 
 PyObject* rolling_mean_np(const py::Args& args) {
     const auto [x, w] = series_args(args);
-    auto out = py::new_f64(full_window_count(x.size(), w));
+    auto out = py::new_f64(full_windows(x.size(), w));
     rolling::rolling_mean_std_vec(x, w, out.data, {});
     return out.obj.release();
 }
 
 PyObject* rolling_std_np(const py::Args& args) {
     const auto [x, w] = series_args(args);
-    auto out = py::new_f64(full_window_count(x.size(), w));
+    auto out = py::new_f64(full_windows(x.size(), w));
     rolling::rolling_mean_std_vec(x, w, {}, out.data);
     return out.obj.release();
 }
 
 PyObject* rolling_var_np(const py::Args& args) {
     const auto [x, w] = series_args(args);
-    auto out = py::new_f64(full_window_count(x.size(), w));
+    auto out = py::new_f64(full_windows(x.size(), w));
     rolling::rolling_var_vec(x, w, out.data);
     return out.obj.release();
 }
 
 PyObject* rolling_mean_std_np(const py::Args& args) {
     const auto [x, w] = series_args(args);
-    auto means = py::new_f64(full_window_count(x.size(), w));
-    auto stds = py::new_f64(full_window_count(x.size(), w));
+    auto means = py::new_f64(full_windows(x.size(), w));
+    auto stds = py::new_f64(full_windows(x.size(), w));
     rolling::rolling_mean_std_vec(x, w, means.data, stds.data);
     return py::make_tuple(means.obj.release(), stds.obj.release());
 }
 
 PyObject* rolling_zscore_np(const py::Args& args) {
     const auto [x, w] = series_args(args);
-    auto out = py::new_f64(full_window_count(x.size(), w));
+    auto out = py::new_f64(full_windows(x.size(), w));
     rolling::rolling_zscore_vec(x, w, out.data);
     return out.obj.release();
 }
@@ -78,7 +78,7 @@ struct MatrixArgs {
 MatrixArgs matrix_args(const py::Args& args) {
     const auto view = args.mat(0);
     const std::size_t w = py::unwrap(rolling::validate_window(args.u64(1)));
-    MatrixArgs m{nullptr, view.rows, view.cols, w, full_window_count(view.rows, w)};
+    MatrixArgs m{nullptr, view.rows, view.cols, w, full_windows(view.rows, w)};
     if (m.out_rows == 0 || m.cols == 0) return m;
     if (!view.c_contiguous()) py::raise_value_error("array must be contiguous");
     m.data = reinterpret_cast<const double*>(view.data);

@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "kernels/common/total_order.hpp"
+#include "kernels/order/radix_sort.hpp"
 
 namespace quarnel {
 namespace {
@@ -80,44 +81,17 @@ auto with_keys(std::span<const double> s, bool finite_only, F f) {
 
 using UKeyWord = std::uint64_t __attribute__((__may_alias__));
 
-// Ascending sorted copy of a large slice by a least-significant-digit radix sort of the
-// total-order keys (sign bit flipped so that unsigned order is the signed order): eight
-// byte-wide passes, skipping those whose digit is the same for every key. Several times
-// faster than a comparison sort from a few thousand values on, at the price of one
-// scratch buffer. Equal keys are equal bit patterns, so stability is moot. The first pass
-// reads the input once to make the keys and all eight histograms.
+// Ascending sorted copy of a large slice by radix sort of the total-order keys, sorted
+// inside `out` with one scratch buffer. Equal keys are equal bit patterns, so stability
+// is moot here.
 void radix_sorted_copy(std::span<const double> s, std::vector<double>& out) {
-    constexpr unsigned kBits = 8, kPasses = 8;  // 256 buckets: counters and write heads stay in L1
-    constexpr std::size_t kBuckets = std::size_t{1} << kBits;
-    constexpr std::uint64_t kSign = std::uint64_t{1} << 63;
     const std::size_t n = s.size();
     out.resize(n);
     std::unique_ptr<std::uint64_t[]> scratch(new std::uint64_t[n]);
-    std::vector<std::size_t> counts(kPasses * kBuckets, 0);
     auto* u = reinterpret_cast<UKeyWord*>(out.data());
-    for (std::size_t i = 0; i < n; ++i) {
-        const std::uint64_t v = static_cast<std::uint64_t>(total_order_key(s[i])) ^ kSign;
-        u[i] = v;
-        for (unsigned p = 0; p < kPasses; ++p) ++counts[p * kBuckets + ((v >> (p * kBits)) & (kBuckets - 1))];
-    }
-    UKeyWord* src = u;
-    UKeyWord* dst = scratch.get();
-    for (unsigned p = 0; p < kPasses; ++p) {
-        std::size_t* c = counts.data() + p * kBuckets;
-        const unsigned shift = p * kBits;
-        if (c[(src[0] >> shift) & (kBuckets - 1)] == n) continue;
-        std::size_t offset = 0;
-        for (std::size_t b = 0; b < kBuckets; ++b) offset += std::exchange(c[b], offset);
-        for (std::size_t i = 0; i < n; ++i) {
-            const std::uint64_t v = src[i];
-            dst[c[(v >> shift) & (kBuckets - 1)]++] = v;
-        }
-        std::swap(src, dst);
-    }
-    // Keys back to bit patterns (the key map is an involution), into `out`.
-    for (std::size_t i = 0; i < n; ++i)
-        u[i] = static_cast<std::uint64_t>(
-            total_order_key(std::bit_cast<double>(static_cast<std::int64_t>(src[i] ^ kSign))));
+    for (std::size_t i = 0; i < n; ++i) u[i] = sort_key(s[i]);
+    radix_sort(u, reinterpret_cast<UKeyWord*>(scratch.get()), n, [](std::uint64_t k) { return k; });
+    for (std::size_t i = 0; i < n; ++i) out[i] = from_sort_key(u[i]);
 }
 
 // Linear interpolation between the values of ranks floor(pos) and ceil(pos), as the

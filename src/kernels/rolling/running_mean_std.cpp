@@ -86,7 +86,7 @@ private:
 
 template <bool kMean, bool kStd>
 void run_engine(std::span<const double> x, std::size_t w, double* means, double* stds) {
-    const std::size_t windows = full_window_count(x.size(), w);
+    const std::size_t windows = full_windows(x.size(), w);
     if (windows == 0) return;
     RunningMeanStd<kMean, kStd>(x.data(), w, means, stds).run(windows);
 }

@@ -12,20 +12,11 @@
 #include <cstdint>
 #include <span>
 
-#include "kernels/common/expected.hpp"
+#include "kernels/rolling/trailing_windows.hpp"
 
 namespace quarnel::rolling {
 
-// Every fixed-window function of this family refuses an empty window before looking at data.
-inline Expected<std::size_t> validate_window(std::uint64_t w) {
-    if (w == 0) return kernel_error("window must be >= 1");
-    return static_cast<std::size_t>(w);
-}
-
-// n - w + 1 full windows, or 0 when n < w (w >= 1).
-inline std::size_t full_window_count(std::size_t n, std::size_t w) { return n < w ? 0 : n - w + 1; }
-
-// Fills `means` and/or `stds` (each empty when not wanted, else of full_window_count(n, w)
+// Fills `means` and/or `stds` (each empty when not wanted, else of full_windows(n, w)
 // length). Only the sums a requested output needs are kept. w >= 1; w = 1 gives NaN stds.
 void rolling_mean_std_vec(std::span<const double> x, std::size_t w, std::span<double> means,
                           std::span<double> stds);

@@ -1,4 +1,4 @@
-// Window bookkeeping shared by the pairwise and order-statistic rolling kernels.
+// Window bookkeeping shared by the rolling kernels.
 #pragma once
 
 #include <cstddef>
@@ -15,6 +15,12 @@ inline constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 // Number of full windows of length w in n values: n - w + 1, or 0 when n < w.
 inline std::size_t full_windows(std::size_t n, std::size_t w) { return n < w ? 0 : n - w + 1; }
+
+// Every fixed-window function refuses an empty window before looking at data.
+inline Expected<std::size_t> validate_window(std::size_t w) {
+    if (w == 0) return kernel_error(std::string(kWindowMessage));
+    return w;
+}
 
 // full_windows after the window check.
 inline Expected<std::size_t> checked_windows(std::size_t n, std::size_t w) {

@@ -11,52 +11,13 @@
 #include <utility>
 #include <vector>
 
-#include "kernels/common/total_order.hpp"
+#include "kernels/order/radix_sort.hpp"
 #include "kernels/transforms/transforms.hpp"
 
 namespace quarnel::transforms {
 namespace {
 
-// Unsigned key whose ascending order is the total order of the doubles.
-std::uint64_t sort_key(double x) {
-    return static_cast<std::uint64_t>(total_order_key(x)) ^ (std::uint64_t{1} << 63);
-}
-double from_sort_key(std::uint64_t k) {
-    // total_order_key is an involution on the bit pattern.
-    return std::bit_cast<double>(total_order_key(std::bit_cast<double>(k ^ (std::uint64_t{1} << 63))));
-}
-
-constexpr unsigned kDigitBits = 8;  // 256 buckets: the scatter targets stay in L1
-constexpr std::size_t kBuckets = std::size_t{1} << kDigitBits;
-constexpr unsigned kPasses = 64 / kDigitBits;
 constexpr std::size_t kSmall = 256;  // below this a comparison sort is quicker
-
-// Stable LSD radix sort of v[0..n) by key(v[i]); tmp is scratch for n items.
-// Passes in which every key shares the digit are skipped.
-template <class T, class Key>
-void radix_sort(T* v, T* tmp, std::size_t n, Key key) {
-    std::vector<std::array<std::size_t, kBuckets>> hist(kPasses);
-    for (auto& h : hist) h.fill(0);
-    for (std::size_t i = 0; i < n; ++i) {
-        const std::uint64_t k = key(v[i]);
-        for (unsigned p = 0; p < kPasses; ++p) ++hist[p][(k >> (p * kDigitBits)) & (kBuckets - 1)];
-    }
-    T* src = v;
-    T* dst = tmp;
-    for (unsigned p = 0; p < kPasses; ++p) {
-        auto& h = hist[p];
-        const unsigned shift = p * kDigitBits;
-        if (h[(key(src[0]) >> shift) & (kBuckets - 1)] == n) continue;
-        std::size_t pos = 0;
-        for (auto& c : h) pos += std::exchange(c, pos);
-        for (std::size_t i = 0; i < n; ++i) {
-            const T e = src[i];
-            dst[h[(key(e) >> shift) & (kBuckets - 1)]++] = e;
-        }
-        std::swap(src, dst);
-    }
-    if (src != v) std::memcpy(v, src, n * sizeof(T));
-}
 
 // Integer words over double buffers; the compiler is told that they alias.
 using KeyWord = std::uint64_t __attribute__((__may_alias__));
