@@ -1,0 +1,290 @@
+#include "kernels/matrix/pair_sums.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <stdexcept>
+#include <string_view>
+#include <vector>
+
+#include "platform/pool.hpp"
+
+// The vector helpers below are always inlined into functions compiled for one instruction
+// set each, so no vector ever crosses a call boundary: the ABI notes do not apply.
+#pragma GCC diagnostic ignored "-Wpsabi"
+
+namespace quarnel::matrix {
+
+Panel::Panel(std::size_t rows, std::size_t cols) : rows_(rows), cols_(cols), ld_((cols + 7) / 8 * 8) {
+    if (ld_ < cols_) throw std::bad_alloc();
+    const std::size_t bytes = checked_mul(checked_mul(rows_, ld_), sizeof(double));
+    if (bytes == 0) return;
+    data_.reset(static_cast<double*>(std::aligned_alloc(64, bytes)));  // bytes is a multiple of 64
+    if (!data_) throw std::bad_alloc();
+    std::memset(data_.get(), 0, bytes);
+}
+
+void mirror_upper(std::span<double> out, std::size_t p) {
+    constexpr std::size_t kBlock = 32;  // square tiles keep both the rows read and the rows written in cache
+    for (std::size_t ib = 0; ib < p; ib += kBlock) {
+        for (std::size_t jb = ib; jb < p; jb += kBlock) {
+            for (std::size_t i = ib; i < std::min(p, ib + kBlock); ++i) {
+                for (std::size_t j = std::max(jb, i + 1); j < std::min(p, jb + kBlock); ++j) out[j * p + i] = out[i * p + j];
+            }
+        }
+    }
+}
+
+namespace {
+
+// ---------------------------------------------------------------- vectors
+
+template <int W>
+struct Vec;
+template <>
+struct Vec<8> {
+    typedef double d __attribute__((vector_size(64)));
+    typedef std::int64_t i __attribute__((vector_size(64)));
+    [[gnu::always_inline]] static d splat(double s) { return d{s, s, s, s, s, s, s, s}; }
+};
+template <>
+struct Vec<4> {
+    typedef double d __attribute__((vector_size(32)));
+    typedef std::int64_t i __attribute__((vector_size(32)));
+    [[gnu::always_inline]] static d splat(double s) { return d{s, s, s, s}; }
+};
+template <>
+struct Vec<2> {
+    typedef double d __attribute__((vector_size(16)));
+    typedef std::int64_t i __attribute__((vector_size(16)));
+    [[gnu::always_inline]] static d splat(double s) { return d{s, s}; }
+};
+
+template <class V>
+[[gnu::always_inline]] inline V load(const double* p) {
+    V v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+template <class V>
+[[gnu::always_inline]] inline void store(double* p, const V& v) {
+    std::memcpy(p, &v, sizeof v);
+}
+// Keeps x where the mask bits are set and gives +0.0 elsewhere (no arithmetic on x).
+template <class V, class I>
+[[gnu::always_inline]] inline V select(const V& x, const I& mask) {
+    return (V)((I)x & mask);
+}
+
+// ---------------------------------------------------------------- the sums
+
+// K running sums per entry, fed from NA panels. update() adds row r's terms for one entry,
+// with b = the values of column i (broadcast) and v = those of columns j .. j+W-1.
+struct DotOp {
+    static constexpr int K = 1, NA = 1;
+    double divisor;
+    template <int W, class V = typename Vec<W>::d>
+    [[gnu::always_inline]] static void update(V* acc, const V* b, const V* v) {
+        acc[0] = acc[0] + b[0] * v[0];
+    }
+    double finish(const double* s, std::size_t, std::size_t, std::size_t) const { return s[0] / divisor; }
+};
+
+struct EuclideanOp {
+    static constexpr int K = 1, NA = 1;
+    template <int W, class V = typename Vec<W>::d>
+    [[gnu::always_inline]] static void update(V* acc, const V* b, const V* v) {
+        const V d = b[0] - v[0];
+        acc[0] = acc[0] + d * d;
+    }
+    double finish(const double* s, std::size_t, std::size_t i, std::size_t j) const {
+        return i == j ? 0.0 : std::sqrt(s[0]);
+    }
+};
+
+// Panels: 0 = shifted values (0 where not finite), 1 = validity bits. Sums: Sab, Sa, Sb, m.
+// A row that is not valid in both columns adds +0.0 to each sum, which leaves every sum
+// unchanged: a sum that starts at +0.0 can never become -0.0.
+struct SkipnaCovOp {
+    static constexpr int K = 4, NA = 2;
+    template <int W, class V = typename Vec<W>::d>
+    [[gnu::always_inline]] static void update(V* acc, const V* b, const V* v) {
+        using I = typename Vec<W>::i;
+        const I both = (I)b[1] & (I)v[1];
+        const V one = Vec<W>::splat(1.0);
+        acc[0] = acc[0] + select(v[0] * b[0], both);
+        acc[1] = acc[1] + select(b[0], both);
+        acc[2] = acc[2] + select(v[0], both);
+        acc[3] = acc[3] + select(one, both);
+    }
+    double finish(const double* s, std::size_t ld, std::size_t, std::size_t) const {
+        const double sab = s[0], sa = s[ld], sb = s[2 * ld], m = s[3 * ld];
+        if (m < 2.0) return std::numeric_limits<double>::quiet_NaN();
+        return (sab - (sb * sa) / m) / (m - 1.0);
+    }
+};
+
+template <class Op>
+struct Engine {
+    Op op;
+    const double* panel[Op::NA];
+    std::size_t n;   // rows summed over
+    std::size_t p;   // columns; the result is p x p
+    std::size_t ld;  // leading dimension of the panels and of the state rows
+    double* out;
+};
+
+// Output rows per pool task unit. Task t takes row groups t and groups-1-t, so every task
+// holds about the same share of the upper triangle.
+constexpr std::size_t kGroupRows = 8;
+// Input rows per block: one block of every panel stays in the core's second-level cache
+// while all output rows of a task read it.
+constexpr std::size_t kBlockBytes = 384 * 1024;
+// Partial sums of the output rows that share one pass over the input.
+constexpr std::size_t kStateBytes = 256 * 1024;
+
+// RI output rows x NV vectors of W output columns, over input rows r0 .. r1-1.
+template <class Op, int W, int RI, int NV>
+[[gnu::always_inline]] inline void tile(const Engine<Op>& e, std::size_t r0, std::size_t r1, std::size_t i0,
+                                        std::size_t j, double* state, std::size_t state_row) {
+    using V = typename Vec<W>::d;
+    constexpr int K = Op::K, NA = Op::NA;
+    V acc[RI][NV][K];
+#pragma GCC unroll 16
+    for (int ii = 0; ii < RI; ++ii)
+#pragma GCC unroll 16
+        for (int v = 0; v < NV; ++v)
+#pragma GCC unroll 16
+            for (int k = 0; k < K; ++k) acc[ii][v][k] = load<V>(state + ii * state_row + k * e.ld + j + v * W);
+    for (std::size_t r = r0; r < r1; ++r) {
+        V col[NV][NA];
+#pragma GCC unroll 16
+        for (int v = 0; v < NV; ++v)
+#pragma GCC unroll 16
+            for (int a = 0; a < NA; ++a) col[v][a] = load<V>(e.panel[a] + r * e.ld + j + v * W);
+#pragma GCC unroll 16
+        for (int ii = 0; ii < RI; ++ii) {
+            V b[NA];
+#pragma GCC unroll 16
+            for (int a = 0; a < NA; ++a) b[a] = Vec<W>::splat(e.panel[a][r * e.ld + i0 + ii]);
+#pragma GCC unroll 16
+            for (int v = 0; v < NV; ++v) Op::template update<W>(acc[ii][v], b, col[v]);
+        }
+    }
+#pragma GCC unroll 16
+    for (int ii = 0; ii < RI; ++ii)
+#pragma GCC unroll 16
+        for (int v = 0; v < NV; ++v)
+#pragma GCC unroll 16
+            for (int k = 0; k < K; ++k) store(state + ii * state_row + k * e.ld + j + v * W, acc[ii][v][k]);
+}
+
+// Output rows [row_begin, row_end) (row_begin a multiple of RI): their entries j >= i.
+template <class Op, int W, int RI, int RJ>
+[[gnu::always_inline]] inline void output_rows(const Engine<Op>& e, std::size_t row_begin, std::size_t row_end) {
+    const std::size_t state_row = Op::K * e.ld;
+    const std::size_t chunk = std::max<std::size_t>(RI, kStateBytes / (state_row * sizeof(double)) / RI * RI);
+    const std::size_t block = std::max<std::size_t>(16, kBlockBytes / (Op::NA * e.ld * sizeof(double)));
+    std::vector<double> state;
+    for (std::size_t c0 = row_begin; c0 < row_end; c0 += chunk) {
+        const std::size_t c1 = std::min(row_end, c0 + chunk);
+        state.assign((c1 - c0 + RI - 1) / RI * RI * state_row, 0.0);
+        for (std::size_t r0 = 0; r0 < e.n; r0 += block) {
+            const std::size_t r1 = std::min(e.n, r0 + block);
+            for (std::size_t i0 = c0; i0 < c1; i0 += RI) {
+                double* st = state.data() + (i0 - c0) * state_row;
+                std::size_t j = i0 / W * W;
+                for (; j + RJ * W <= e.ld; j += RJ * W) tile<Op, W, RI, RJ>(e, r0, r1, i0, j, st, state_row);
+                for (; j < e.ld; j += W) tile<Op, W, RI, 1>(e, r0, r1, i0, j, st, state_row);
+            }
+        }
+        for (std::size_t i = c0; i < c1; ++i) {
+            const double* st = state.data() + (i - c0) * state_row;
+            double* o = e.out + i * e.p;
+            for (std::size_t j = i; j < e.p; ++j) o[j] = e.op.finish(st + j, e.ld, i, j);
+        }
+    }
+}
+
+template <class Op, int W, int RI, int RJ>
+[[gnu::always_inline]] inline void run_tasks(const Engine<Op>& e, std::size_t t0, std::size_t t1) {
+    const std::size_t groups = (e.p + kGroupRows - 1) / kGroupRows;
+    output_rows<Op, W, RI, RJ>(e, t0 * kGroupRows, std::min(e.p, t1 * kGroupRows));
+    const std::size_t hi0 = std::max(groups - t1, t1), hi1 = groups - t0;
+    if (hi0 < hi1) output_rows<Op, W, RI, RJ>(e, hi0 * kGroupRows, std::min(e.p, hi1 * kGroupRows));
+}
+
+// Register tiles per instruction set: accumulators + loaded columns + broadcasts fit the
+// vector register file (32 for AVX-512, 16 below).
+template <class Op, int W>
+struct Shape {
+    static constexpr int RI = 4, RJ = W == 8 ? 3 : 2;
+};
+template <int W>
+struct Shape<SkipnaCovOp, W> {
+    static constexpr int RI = 2, RJ = W == 8 ? 2 : 1;
+};
+
+template <class Op>
+__attribute__((target("avx512f"))) void tasks_avx512(const Engine<Op>& e, std::size_t t0, std::size_t t1) {
+    run_tasks<Op, 8, Shape<Op, 8>::RI, Shape<Op, 8>::RJ>(e, t0, t1);
+}
+template <class Op>
+__attribute__((target("avx2"))) void tasks_avx2(const Engine<Op>& e, std::size_t t0, std::size_t t1) {
+    run_tasks<Op, 4, Shape<Op, 4>::RI, Shape<Op, 4>::RJ>(e, t0, t1);
+}
+template <class Op>
+void tasks_sse2(const Engine<Op>& e, std::size_t t0, std::size_t t1) {
+    run_tasks<Op, 2, Shape<Op, 2>::RI, Shape<Op, 2>::RJ>(e, t0, t1);
+}
+
+enum class Isa { sse2 = 0, avx2 = 1, avx512 = 2 };
+
+// The widest vector unit of this machine, or a narrower one named by QUARNEL_SIMD
+// ("avx512", "avx2" or "sse2"); results are the same for all of them.
+Isa machine_isa() {
+    __builtin_cpu_init();
+    Isa isa = __builtin_cpu_supports("avx512f") ? Isa::avx512 : __builtin_cpu_supports("avx2") ? Isa::avx2 : Isa::sse2;
+    if (const char* env = std::getenv("QUARNEL_SIMD")) {
+        const std::string_view want(env);
+        if (want == "sse2") isa = Isa::sse2;
+        else if (want == "avx2" && isa > Isa::avx2) isa = Isa::avx2;
+    }
+    return isa;
+}
+
+template <class Op>
+void run_engine(const Engine<Op>& e) {
+    using Tasks = void (*)(const Engine<Op>&, std::size_t, std::size_t);
+    static const Tasks tasks = [] {
+        switch (machine_isa()) {
+            case Isa::avx512: return &tasks_avx512<Op>;
+            case Isa::avx2: return &tasks_avx2<Op>;
+            default: return &tasks_sse2<Op>;
+        }
+    }();
+    const std::size_t groups = (e.p + kGroupRows - 1) / kGroupRows;
+    pool::parallel_for((groups + 1) / 2, [&](std::size_t t0, std::size_t t1) { tasks(e, t0, t1); });
+}
+
+}  // namespace
+
+void upper_dot(const Panel& a, double divisor, std::span<double> out) {
+    expect_size(out, a.cols(), a.cols());
+    run_engine(Engine<DotOp>{DotOp{divisor}, {a.row(0)}, a.rows(), a.cols(), a.ld(), out.data()});
+}
+
+void upper_euclidean(const Panel& a, std::span<double> out) {
+    expect_size(out, a.cols(), a.cols());
+    run_engine(Engine<EuclideanOp>{EuclideanOp{}, {a.row(0)}, a.rows(), a.cols(), a.ld(), out.data()});
+}
+
+void upper_skipna_cov(const Panel& u, const Panel& valid, std::span<double> out) {
+    expect_size(out, u.cols(), u.cols());
+    if (valid.rows() != u.rows() || valid.cols() != u.cols()) throw std::logic_error("panels of different shapes");
+    run_engine(Engine<SkipnaCovOp>{SkipnaCovOp{}, {u.row(0), valid.row(0)}, u.rows(), u.cols(), u.ld(), out.data()});
+}
+
+}  // namespace quarnel::matrix

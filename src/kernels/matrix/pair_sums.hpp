@@ -1,0 +1,69 @@
+// Column-pair sums: the engine under every covariance, Gram and column-distance matrix.
+//
+// For each pair of columns i <= j of a panel it forms one sum over the rows, accumulated
+// from 0.0 in row order, and writes a function of it to out[i][j] (the upper triangle of a
+// row-major cols x cols result); mirror_upper() then copies it to the lower triangle.
+//
+// The work is split by output row on the worker pool. Each sum stays one sequential
+// accumulation: the vector units work across output columns j (one lane per entry), several
+// output rows share each loaded input row, and long inputs are cut into row blocks whose
+// partial sums are stored and reloaded unchanged. None of this reorders an addition, so the
+// results are those of the plain loops, for any thread count and any vector width.
+#pragma once
+
+#include <cstddef>
+#include <cstdlib>
+#include <memory>
+#include <new>
+#include <span>
+#include <stdexcept>
+
+namespace quarnel::matrix {
+
+// a * b for sizes, std::bad_alloc when it does not fit.
+inline std::size_t checked_mul(std::size_t a, std::size_t b) {
+    std::size_t r;
+    if (__builtin_mul_overflow(a, b, &r)) throw std::bad_alloc();
+    return r;
+}
+
+// A buffer whose length disagrees with its shape is a broken invariant of the caller.
+inline void expect_size(std::span<const double> buffer, std::size_t rows, std::size_t cols) {
+    if (buffer.size() != checked_mul(rows, cols)) throw std::logic_error("buffer length does not match its shape");
+}
+
+// rows x cols doubles, row-major with a leading dimension ld >= cols that is a multiple of 8;
+// 64-byte aligned, zero-filled (the padding columns stay zero).
+class Panel {
+public:
+    Panel(std::size_t rows, std::size_t cols);
+    std::size_t rows() const { return rows_; }
+    std::size_t cols() const { return cols_; }
+    std::size_t ld() const { return ld_; }
+    double* row(std::size_t r) { return data_.get() + r * ld_; }
+    const double* row(std::size_t r) const { return data_.get() + r * ld_; }
+
+private:
+    struct Free {
+        void operator()(double* p) const { std::free(p); }
+    };
+    std::size_t rows_, cols_, ld_;
+    std::unique_ptr<double[], Free> data_;
+};
+
+// out[i][j] = (Σ_r a[r][i]·a[r][j]) / divisor for j >= i.
+void upper_dot(const Panel& a, double divisor, std::span<double> out);
+
+// out[i][j] = sqrt(Σ_r (a[r][i] − a[r][j])²) for j > i; out[i][i] = 0.
+void upper_euclidean(const Panel& a, std::span<double> out);
+
+// Pairwise-complete covariance. u holds the shifted values x − K_c where x is finite and 0
+// elsewhere; valid holds an all-ones bit pattern where x is finite and 0 elsewhere. Over the
+// rows valid in both columns: Sab = Σ v·u, Sa = Σ u, Sb = Σ v, m = count;
+// out[a][b] = NaN if m < 2, else (Sab − (Sb·Sa)/m) / (m − 1), for b >= a.
+void upper_skipna_cov(const Panel& u, const Panel& valid, std::span<double> out);
+
+// out[j][i] = out[i][j] for j > i (p x p row-major).
+void mirror_upper(std::span<double> out, std::size_t p);
+
+}  // namespace quarnel::matrix
