@@ -11,7 +11,7 @@ namespace quarnel::bindings {
 namespace {
 
 using PairKernel = double (*)(std::span<const double>, std::span<const double>);
-using MatrixKernel = void (*)(std::span<const double>, std::size_t, std::size_t, std::span<double>);
+using MatrixKernel = void (*)(std::span<double>, std::size_t, std::size_t, std::span<double>);
 
 // Both slices are taken (x first) before the lengths are compared.
 template <PairKernel Kernel>
@@ -28,10 +28,11 @@ PyObject* corr_np(const py::Args& args) { return pair_stat<matrix::corr_pair>(ar
 PyObject* cov_skipna(const py::Args& args) { return pair_stat<matrix::cov_pair_skipna>(args, "length mismatch"); }
 PyObject* corr_skipna(const py::Args& args) { return pair_stat<matrix::corr_pair_skipna>(args, "length mismatch"); }
 
-// A p x p result (n x n when `by_rows`), zero-filled before the kernel writes it.
+// A p x p result (n x n when `by_rows`), zero-filled before the kernel writes it. The kernel
+// may overwrite the copy of the input.
 template <MatrixKernel Kernel, bool by_rows = false>
 PyObject* matrix_stat(const py::Args& args) {
-    const py::Matrix m = py::extract_mat_f64(args.raw(0));
+    py::Matrix m = py::extract_mat_f64(args.raw(0));
     const std::size_t dim = by_rows ? m.rows : m.cols;
     py::NewArray<double> out = py::new_f64_2d(dim, dim);
     std::fill(out.data.begin(), out.data.end(), 0.0);

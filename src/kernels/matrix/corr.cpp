@@ -66,7 +66,7 @@ void corr_matrix_from_cov_out(std::span<const double> cov, std::size_t p, std::s
     mirror_upper(out, p);
 }
 
-void corr_matrix_out(std::span<const double> x, std::size_t n, std::size_t p, std::span<double> out) {
+void corr_matrix_out(std::span<double> x, std::size_t n, std::size_t p, std::span<double> out) {
     expect_size(x, n, p);
     expect_size(out, p, p);
     if (n < 2) return;
@@ -75,7 +75,7 @@ void corr_matrix_out(std::span<const double> x, std::size_t n, std::size_t p, st
     corr_matrix_from_cov_out(cov, p, out);
 }
 
-void corr_matrix_skipna_out(std::span<const double> x, std::size_t n, std::size_t p, std::span<double> out) {
+void corr_matrix_skipna_out(std::span<double> x, std::size_t n, std::size_t p, std::span<double> out) {
     expect_size(x, n, p);
     expect_size(out, p, p);
     if (n < 2) return;
@@ -84,7 +84,7 @@ void corr_matrix_skipna_out(std::span<const double> x, std::size_t n, std::size_
     corr_matrix_from_cov_out(cov, p, out);
 }
 
-void corr_distance_out(std::span<const double> x, std::size_t n, std::size_t p, std::span<double> out) {
+void corr_distance_out(std::span<double> x, std::size_t n, std::size_t p, std::span<double> out) {
     expect_size(x, n, p);
     expect_size(out, p, p);
     if (n < 2) return;
@@ -97,13 +97,11 @@ void corr_distance_out(std::span<const double> x, std::size_t n, std::size_t p, 
     });
 }
 
-void cosine_cols_out(std::span<const double> x, std::size_t n, std::size_t p, std::span<double> out) {
+void cosine_cols_out(std::span<double> x, std::size_t n, std::size_t p, std::span<double> out) {
     expect_size(x, n, p);
     expect_size(out, p, p);
-    Panel a(n, p);
-    for (std::size_t r = 0; r < n; ++r) std::copy_n(x.data() + r * p, p, a.row(r));
     // The dot products; the diagonal holds Σ x², the squared norms, summed in row order.
-    upper_dot(a, 1.0, out);
+    upper_dot({x, n, p}, 1.0, out);
     std::vector<double> norm(p);
     for (std::size_t c = 0; c < p; ++c) norm[c] = std::sqrt(out[c * p + c]);
     for_each_row(p, [&](std::size_t i) {

@@ -17,12 +17,12 @@ double corr_pair_skipna(std::span<const double> x, std::span<const double> y);
 // positive and finite is NaN in its whole row and column, diagonal included.
 void corr_matrix_from_cov_out(std::span<const double> cov, std::size_t p, std::span<double> out);
 // cov_matrix_out into a scratch buffer, then corr_matrix_from_cov_out; n < 2 leaves zeros.
-void corr_matrix_out(std::span<const double> x, std::size_t n, std::size_t p, std::span<double> out);
+void corr_matrix_out(std::span<double> x, std::size_t n, std::size_t p, std::span<double> out);
 // From the pairwise-complete covariance; n < 2 leaves zeros.
-void corr_matrix_skipna_out(std::span<const double> x, std::size_t n, std::size_t p, std::span<double> out);
+void corr_matrix_skipna_out(std::span<double> x, std::size_t n, std::size_t p, std::span<double> out);
 // 1 − correlation; n < 2 leaves zeros.
-void corr_distance_out(std::span<const double> x, std::size_t n, std::size_t p, std::span<double> out);
+void corr_distance_out(std::span<double> x, std::size_t n, std::size_t p, std::span<double> out);
 // Cosine distances 1 − dot/(norm·norm) between columns; a zero norm gives NaN.
-void cosine_cols_out(std::span<const double> x, std::size_t n, std::size_t p, std::span<double> out);
+void cosine_cols_out(std::span<double> x, std::size_t n, std::size_t p, std::span<double> out);
 
 }  // namespace quarnel::matrix

@@ -22,33 +22,26 @@ double first_finite(std::span<const double> a) {
     return 0.0;
 }
 
-Panel copy_of(std::span<const double> x, std::size_t n, std::size_t p) {
-    Panel a(n, p);
-    for (std::size_t r = 0; r < n; ++r) std::memcpy(a.row(r), x.data() + r * p, p * sizeof(double));
-    return a;
-}
-
-// x minus its column means; each mean is the column sum (rows added in order) times 1/n.
-Panel centred(std::span<const double> x, std::size_t n, std::size_t p) {
-    std::vector<double> mean(p, 0.0);
+// Subtracts the column means in place; each mean is the column sum (rows added in order)
+// times 1/n.
+void centre(std::span<double> x, std::size_t n, std::size_t p) {
+    std::vector<double> means(p, 0.0);
+    double* __restrict mean = means.data();
     for (std::size_t r = 0; r < n; ++r) {
-        const double* row = x.data() + r * p;
+        const double* __restrict row = x.data() + r * p;
         for (std::size_t j = 0; j < p; ++j) mean[j] += row[j];
     }
     const double inv = 1.0 / static_cast<double>(n);
-    for (double& m : mean) m *= inv;
-    Panel c(n, p);
+    for (std::size_t j = 0; j < p; ++j) mean[j] *= inv;
     for (std::size_t r = 0; r < n; ++r) {
-        const double* row = x.data() + r * p;
-        double* out = c.row(r);
-        for (std::size_t j = 0; j < p; ++j) out[j] = row[j] - mean[j];
+        double* __restrict row = x.data() + r * p;
+        for (std::size_t j = 0; j < p; ++j) row[j] = row[j] - mean[j];
     }
-    return c;
 }
 
-void gram(const Panel& a, double divisor, std::span<double> out) {
+void gram(Columns a, double divisor, std::span<double> out) {
     upper_dot(a, divisor, out);
-    mirror_upper(out, a.cols());
+    mirror_upper(out, a.p);
 }
 
 }  // namespace
@@ -86,31 +79,33 @@ double cov_from(const PairSums& s) {
 double cov_pair(std::span<const double> x, std::span<const double> y) { return cov_from(pair_sums(x, y, false, false)); }
 double cov_pair_skipna(std::span<const double> x, std::span<const double> y) { return cov_from(pair_sums(x, y, true, false)); }
 
-void cov_matrix_out(std::span<const double> x, std::size_t n, std::size_t p, std::span<double> out) {
+void cov_matrix_out(std::span<double> x, std::size_t n, std::size_t p, std::span<double> out) {
     expect_size(x, n, p);
     expect_size(out, p, p);
     if (n < 2) {
         std::fill(out.begin(), out.end(), kNaN);
         return;
     }
-    gram(centred(x, n, p), static_cast<double>(n - 1), out);
+    centre(x, n, p);
+    gram({x, n, p}, static_cast<double>(n - 1), out);
 }
 
-void cov_matrix_bias_out(std::span<const double> x, std::size_t n, std::size_t p, std::span<double> out) {
+void cov_matrix_bias_out(std::span<double> x, std::size_t n, std::size_t p, std::span<double> out) {
     expect_size(x, n, p);
     expect_size(out, p, p);
     if (n == 0) return;
-    gram(centred(x, n, p), static_cast<double>(n), out);
+    centre(x, n, p);
+    gram({x, n, p}, static_cast<double>(n), out);
 }
 
-void cov_matrix_centered_out(std::span<const double> x, std::size_t n, std::size_t p, std::span<double> out) {
+void cov_matrix_centered_out(std::span<double> x, std::size_t n, std::size_t p, std::span<double> out) {
     expect_size(x, n, p);
     expect_size(out, p, p);
     if (n < 2) return;
-    gram(copy_of(x, n, p), static_cast<double>(n - 1), out);
+    gram({x, n, p}, static_cast<double>(n - 1), out);
 }
 
-void cov_matrix_skipna_out(std::span<const double> x, std::size_t n, std::size_t p, std::span<double> out) {
+void cov_matrix_skipna_out(std::span<double> x, std::size_t n, std::size_t p, std::span<double> out) {
     expect_size(x, n, p);
     expect_size(out, p, p);
     if (n < 2) return;
@@ -127,50 +122,49 @@ void cov_matrix_skipna_out(std::span<const double> x, std::size_t n, std::size_t
             }
         }
     }
-    Panel u(n, p), valid(n, p);
+    // x becomes the shifted values (0 where not finite), beside a mask of the finite entries.
+    std::vector<double> valid(x.size());
     const double all_ones = std::bit_cast<double>(~std::uint64_t{0});
     for (std::size_t r = 0; r < n; ++r) {
-        const double* row = x.data() + r * p;
-        double* ur = u.row(r);
-        double* vr = valid.row(r);
+        double* row = x.data() + r * p;
+        double* ok = valid.data() + r * p;
         for (std::size_t c = 0; c < p; ++c) {
-            const bool ok = std::isfinite(row[c]);
-            ur[c] = ok ? row[c] - shift[c] : 0.0;
-            vr[c] = ok ? all_ones : 0.0;
+            const bool finite = std::isfinite(row[c]);
+            row[c] = finite ? row[c] - shift[c] : 0.0;
+            ok[c] = finite ? all_ones : 0.0;
         }
     }
-    upper_skipna_cov(u, valid, out);
+    upper_skipna_cov({x, n, p}, valid, out);
     mirror_upper(out, p);
 }
 
-void xtx_matrix_out(std::span<const double> x, std::size_t n, std::size_t p, std::span<double> out) {
+void xtx_matrix_out(std::span<double> x, std::size_t n, std::size_t p, std::span<double> out) {
     expect_size(x, n, p);
     expect_size(out, p, p);
-    gram(copy_of(x, n, p), 1.0, out);
+    gram({x, n, p}, 1.0, out);
 }
 
-void xxt_matrix_out(std::span<const double> x, std::size_t n, std::size_t p, std::span<double> out) {
+void xxt_matrix_out(std::span<double> x, std::size_t n, std::size_t p, std::span<double> out) {
     expect_size(x, n, p);
     expect_size(out, n, n);
     // The rows of x become the columns of a p x n panel; the sums then run over k in order.
-    Panel t(p, n);
+    std::vector<double> t(x.size());
     constexpr std::size_t kBlock = 32;
     for (std::size_t a0 = 0; a0 < n; a0 += kBlock) {
         for (std::size_t k0 = 0; k0 < p; k0 += kBlock) {
             for (std::size_t k = k0; k < std::min(p, k0 + kBlock); ++k) {
-                double* tk = t.row(k);
-                for (std::size_t a = a0; a < std::min(n, a0 + kBlock); ++a) tk[a] = x[a * p + k];
+                for (std::size_t a = a0; a < std::min(n, a0 + kBlock); ++a) t[k * n + a] = x[a * p + k];
             }
         }
     }
-    gram(t, 1.0, out);
+    gram({t, p, n}, 1.0, out);
 }
 
-void euclidean_cols_out(std::span<const double> x, std::size_t n, std::size_t p, std::span<double> out) {
+void euclidean_cols_out(std::span<double> x, std::size_t n, std::size_t p, std::span<double> out) {
     expect_size(x, n, p);
     expect_size(out, p, p);
     if (n == 0) return;
-    upper_euclidean(copy_of(x, n, p), out);
+    upper_euclidean({x, n, p}, out);
     mirror_upper(out, p);
 }
 

@@ -1,8 +1,9 @@
 // Covariance of two series and covariance-type matrices of the columns of a matrix.
 //
-// Matrix kernels take an n x p row-major matrix x (rows = observations) and write every entry
-// of a p x p result (n x n for xxt_matrix_out) that the caller allocated zero-filled; degenerate
-// shapes leave the zeros or write NaN as each kernel says. Each entry is one sequential sum in
+// Matrix kernels take an n x p row-major matrix x (rows = observations), the call's private
+// copy of the input, which they may overwrite (centring happens in place). They write every
+// entry of a p x p result (n x n for xxt_matrix_out) that the caller allocated zero-filled;
+// degenerate shapes leave the zeros or write NaN as each kernel says. Each entry is one sequential sum in
 // row order; the results do not depend on the number of worker threads.
 #pragma once
 
@@ -27,18 +28,18 @@ double cov_pair(std::span<const double> x, std::span<const double> y);
 double cov_pair_skipna(std::span<const double> x, std::span<const double> y);
 
 // Divisor n − 1, centred on the column means; n < 2 gives NaN everywhere.
-void cov_matrix_out(std::span<const double> x, std::size_t n, std::size_t p, std::span<double> out);
+void cov_matrix_out(std::span<double> x, std::size_t n, std::size_t p, std::span<double> out);
 // Divisor n; n = 0 leaves zeros.
-void cov_matrix_bias_out(std::span<const double> x, std::size_t n, std::size_t p, std::span<double> out);
+void cov_matrix_bias_out(std::span<double> x, std::size_t n, std::size_t p, std::span<double> out);
 // XᵀX / (n − 1) of already centred data; n < 2 leaves zeros.
-void cov_matrix_centered_out(std::span<const double> x, std::size_t n, std::size_t p, std::span<double> out);
+void cov_matrix_centered_out(std::span<double> x, std::size_t n, std::size_t p, std::span<double> out);
 // Pairwise-complete covariance over the finite values of each pair of columns; n < 2 leaves zeros.
-void cov_matrix_skipna_out(std::span<const double> x, std::size_t n, std::size_t p, std::span<double> out);
+void cov_matrix_skipna_out(std::span<double> x, std::size_t n, std::size_t p, std::span<double> out);
 // XᵀX (p x p).
-void xtx_matrix_out(std::span<const double> x, std::size_t n, std::size_t p, std::span<double> out);
+void xtx_matrix_out(std::span<double> x, std::size_t n, std::size_t p, std::span<double> out);
 // XXᵀ (n x n).
-void xxt_matrix_out(std::span<const double> x, std::size_t n, std::size_t p, std::span<double> out);
+void xxt_matrix_out(std::span<double> x, std::size_t n, std::size_t p, std::span<double> out);
 // Euclidean distances between columns; n = 0 leaves zeros.
-void euclidean_cols_out(std::span<const double> x, std::size_t n, std::size_t p, std::span<double> out);
+void euclidean_cols_out(std::span<double> x, std::size_t n, std::size_t p, std::span<double> out);
 
 }  // namespace quarnel::matrix

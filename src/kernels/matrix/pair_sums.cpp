@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <initializer_list>
 #include <limits>
 #include <stdexcept>
 #include <string_view>
@@ -16,15 +17,6 @@
 #pragma GCC diagnostic ignored "-Wpsabi"
 
 namespace quarnel::matrix {
-
-Panel::Panel(std::size_t rows, std::size_t cols) : rows_(rows), cols_(cols), ld_((cols + 7) / 8 * 8) {
-    if (ld_ < cols_) throw std::bad_alloc();
-    const std::size_t bytes = checked_mul(checked_mul(rows_, ld_), sizeof(double));
-    if (bytes == 0) return;
-    data_.reset(static_cast<double*>(std::aligned_alloc(64, bytes)));  // bytes is a multiple of 64
-    if (!data_) throw std::bad_alloc();
-    std::memset(data_.get(), 0, bytes);
-}
 
 void mirror_upper(std::span<double> out, std::size_t p) {
     constexpr std::size_t kBlock = 32;  // square tiles keep both the rows read and the rows written in cache
@@ -48,18 +40,31 @@ struct Vec<8> {
     typedef double d __attribute__((vector_size(64)));
     typedef std::int64_t i __attribute__((vector_size(64)));
     [[gnu::always_inline]] static d splat(double s) { return d{s, s, s, s, s, s, s, s}; }
+    // A broadcast straight from memory: left to itself the compiler fuses neighbouring
+    // broadcasts into one load plus shuffles, which compete with the arithmetic.
+    [[gnu::always_inline]] static d splat_from(const double* p) {
+        d r;
+        asm("vbroadcastsd %1, %0" : "=v"(r) : "m"(*p));
+        return r;
+    }
 };
 template <>
 struct Vec<4> {
     typedef double d __attribute__((vector_size(32)));
     typedef std::int64_t i __attribute__((vector_size(32)));
     [[gnu::always_inline]] static d splat(double s) { return d{s, s, s, s}; }
+    [[gnu::always_inline]] static d splat_from(const double* p) {
+        d r;
+        asm("vbroadcastsd %1, %0" : "=v"(r) : "m"(*p));
+        return r;
+    }
 };
 template <>
 struct Vec<2> {
     typedef double d __attribute__((vector_size(16)));
     typedef std::int64_t i __attribute__((vector_size(16)));
     [[gnu::always_inline]] static d splat(double s) { return d{s, s}; }
+    [[gnu::always_inline]] static d splat_from(const double* p) { return splat(*p); }
 };
 
 template <class V>
@@ -129,64 +134,98 @@ struct SkipnaCovOp {
 template <class Op>
 struct Engine {
     Op op;
-    const double* panel[Op::NA];
-    std::size_t n;   // rows summed over
-    std::size_t p;   // columns; the result is p x p
-    std::size_t ld;  // leading dimension of the panels and of the state rows
+    const double* data[Op::NA];  // n x p row-major each
+    std::size_t n;               // rows summed over
+    std::size_t p;               // columns; the result is p x p
+    std::size_t sld;             // leading dimension of the partial-sum rows: p rounded up to 8
     double* out;
 };
 
 // Output rows per pool task unit. Task t takes row groups t and groups-1-t, so every task
 // holds about the same share of the upper triangle.
 constexpr std::size_t kGroupRows = 8;
-// Input rows per block: one block of every panel stays in the core's second-level cache
-// while all output rows of a task read it.
+// Input rows per block: one block of the data stays in the core's second-level cache while
+// all output rows of a task read it.
 constexpr std::size_t kBlockBytes = 384 * 1024;
 // Partial sums of the output rows that share one pass over the input.
 constexpr std::size_t kStateBytes = 256 * 1024;
 
-// RI output rows x NV vectors of W output columns, over input rows r0 .. r1-1.
-template <class Op, int W, int RI, int NV>
+// Adds one input row to RI x NV vector entries: `at[a]` points at the row's W·NV values of
+// columns j.., `row[a]` at the row itself (for the broadcasts of columns ci[ii]).
+template <class Op, int W, int RI, int NV, class V = typename Vec<W>::d>
+[[gnu::always_inline]] inline void add_row(V (&acc)[RI][NV][Op::K], const double* const (&at)[Op::NA],
+                                           const double* const (&row)[Op::NA], const std::size_t (&ci)[RI]) {
+    constexpr int NA = Op::NA;
+    V col[NV][NA];
+#pragma GCC unroll 16
+    for (int v = 0; v < NV; ++v)
+#pragma GCC unroll 16
+        for (int a = 0; a < NA; ++a) col[v][a] = load<V>(at[a] + v * W);
+#pragma GCC unroll 16
+    for (int ii = 0; ii < RI; ++ii) {
+        V b[NA];
+#pragma GCC unroll 16
+        for (int a = 0; a < NA; ++a) b[a] = Vec<W>::splat_from(row[a] + ci[ii]);
+#pragma GCC unroll 16
+        for (int v = 0; v < NV; ++v) Op::template update<W>(acc[ii][v], b, col[v]);
+    }
+}
+
+// RI output rows from i0 x NV vectors of W output columns from j, over input rows r0 .. r1-1.
+// Lanes at columns >= p only collect values that are never written out. When the last vector
+// runs past p (kTail), it reads into the next row, except on the last row of the data, which
+// goes through a zero-padded copy so that nothing past the buffer is touched.
+template <class Op, int W, int RI, int NV, bool kTail>
 [[gnu::always_inline]] inline void tile(const Engine<Op>& e, std::size_t r0, std::size_t r1, std::size_t i0,
                                         std::size_t j, double* state, std::size_t state_row) {
     using V = typename Vec<W>::d;
     constexpr int K = Op::K, NA = Op::NA;
+    std::size_t ci[RI];  // rows of the block past p repeat column p-1 (their sums are dropped)
+    for (int ii = 0; ii < RI; ++ii) ci[ii] = std::min(i0 + ii, e.p - 1);
     V acc[RI][NV][K];
 #pragma GCC unroll 16
     for (int ii = 0; ii < RI; ++ii)
 #pragma GCC unroll 16
         for (int v = 0; v < NV; ++v)
 #pragma GCC unroll 16
-            for (int k = 0; k < K; ++k) acc[ii][v][k] = load<V>(state + ii * state_row + k * e.ld + j + v * W);
-    for (std::size_t r = r0; r < r1; ++r) {
-        V col[NV][NA];
+            for (int k = 0; k < K; ++k) acc[ii][v][k] = load<V>(state + ii * state_row + k * e.sld + j + v * W);
+    const std::size_t r_direct = kTail ? std::min(r1, e.n - 1) : r1;
+    for (std::size_t r = r0; r < r_direct; ++r) {
+        const double* row[NA];
+        const double* at[NA];
 #pragma GCC unroll 16
-        for (int v = 0; v < NV; ++v)
-#pragma GCC unroll 16
-            for (int a = 0; a < NA; ++a) col[v][a] = load<V>(e.panel[a] + r * e.ld + j + v * W);
-#pragma GCC unroll 16
-        for (int ii = 0; ii < RI; ++ii) {
-            V b[NA];
-#pragma GCC unroll 16
-            for (int a = 0; a < NA; ++a) b[a] = Vec<W>::splat(e.panel[a][r * e.ld + i0 + ii]);
-#pragma GCC unroll 16
-            for (int v = 0; v < NV; ++v) Op::template update<W>(acc[ii][v], b, col[v]);
+        for (int a = 0; a < NA; ++a) {
+            row[a] = e.data[a] + r * e.p;
+            at[a] = row[a] + j;
         }
+        add_row<Op, W, RI, NV>(acc, at, row, ci);
+    }
+    if (kTail && r_direct < r1) {
+        static_assert(!kTail || NV == 1);
+        double last[NA][W] = {};
+        const double* row[NA];
+        const double* at[NA];
+        for (int a = 0; a < NA; ++a) {
+            row[a] = e.data[a] + r_direct * e.p;
+            std::memcpy(last[a], row[a] + j, (e.p - j) * sizeof(double));
+            at[a] = last[a];
+        }
+        add_row<Op, W, RI, NV>(acc, at, row, ci);
     }
 #pragma GCC unroll 16
     for (int ii = 0; ii < RI; ++ii)
 #pragma GCC unroll 16
         for (int v = 0; v < NV; ++v)
 #pragma GCC unroll 16
-            for (int k = 0; k < K; ++k) store(state + ii * state_row + k * e.ld + j + v * W, acc[ii][v][k]);
+            for (int k = 0; k < K; ++k) store(state + ii * state_row + k * e.sld + j + v * W, acc[ii][v][k]);
 }
 
 // Output rows [row_begin, row_end) (row_begin a multiple of RI): their entries j >= i.
 template <class Op, int W, int RI, int RJ>
 [[gnu::always_inline]] inline void output_rows(const Engine<Op>& e, std::size_t row_begin, std::size_t row_end) {
-    const std::size_t state_row = Op::K * e.ld;
+    const std::size_t state_row = Op::K * e.sld;
     const std::size_t chunk = std::max<std::size_t>(RI, kStateBytes / (state_row * sizeof(double)) / RI * RI);
-    const std::size_t block = std::max<std::size_t>(16, kBlockBytes / (Op::NA * e.ld * sizeof(double)));
+    const std::size_t block = std::max<std::size_t>(16, kBlockBytes / (Op::NA * e.p * sizeof(double)));
     std::vector<double> state;
     for (std::size_t c0 = row_begin; c0 < row_end; c0 += chunk) {
         const std::size_t c1 = std::min(row_end, c0 + chunk);
@@ -196,14 +235,15 @@ template <class Op, int W, int RI, int RJ>
             for (std::size_t i0 = c0; i0 < c1; i0 += RI) {
                 double* st = state.data() + (i0 - c0) * state_row;
                 std::size_t j = i0 / W * W;
-                for (; j + RJ * W <= e.ld; j += RJ * W) tile<Op, W, RI, RJ>(e, r0, r1, i0, j, st, state_row);
-                for (; j < e.ld; j += W) tile<Op, W, RI, 1>(e, r0, r1, i0, j, st, state_row);
+                for (; j + RJ * W <= e.p; j += RJ * W) tile<Op, W, RI, RJ, false>(e, r0, r1, i0, j, st, state_row);
+                for (; j + W <= e.p; j += W) tile<Op, W, RI, 1, false>(e, r0, r1, i0, j, st, state_row);
+                if (j < e.p) tile<Op, W, RI, 1, true>(e, r0, r1, i0, j, st, state_row);
             }
         }
         for (std::size_t i = c0; i < c1; ++i) {
             const double* st = state.data() + (i - c0) * state_row;
             double* o = e.out + i * e.p;
-            for (std::size_t j = i; j < e.p; ++j) o[j] = e.op.finish(st + j, e.ld, i, j);
+            for (std::size_t j = i; j < e.p; ++j) o[j] = e.op.finish(st + j, e.sld, i, j);
         }
     }
 }
@@ -269,22 +309,32 @@ void run_engine(const Engine<Op>& e) {
     pool::parallel_for((groups + 1) / 2, [&](std::size_t t0, std::size_t t1) { tasks(e, t0, t1); });
 }
 
+template <class Op>
+Engine<Op> engine(Op op, std::initializer_list<std::span<const double>> data, std::size_t n, std::size_t p,
+                  std::span<double> out) {
+    expect_size(out, p, p);
+    Engine<Op> e{op, {}, n, p, (p + 7) / 8 * 8, out.data()};
+    if (e.sld < p) throw std::bad_alloc();
+    int a = 0;
+    for (auto d : data) {
+        expect_size(d, n, p);
+        e.data[a++] = d.data();
+    }
+    return e;
+}
+
 }  // namespace
 
-void upper_dot(const Panel& a, double divisor, std::span<double> out) {
-    expect_size(out, a.cols(), a.cols());
-    run_engine(Engine<DotOp>{DotOp{divisor}, {a.row(0)}, a.rows(), a.cols(), a.ld(), out.data()});
+void upper_dot(Columns a, double divisor, std::span<double> out) {
+    run_engine(engine(DotOp{divisor}, {a.data}, a.n, a.p, out));
 }
 
-void upper_euclidean(const Panel& a, std::span<double> out) {
-    expect_size(out, a.cols(), a.cols());
-    run_engine(Engine<EuclideanOp>{EuclideanOp{}, {a.row(0)}, a.rows(), a.cols(), a.ld(), out.data()});
+void upper_euclidean(Columns a, std::span<double> out) {
+    run_engine(engine(EuclideanOp{}, {a.data}, a.n, a.p, out));
 }
 
-void upper_skipna_cov(const Panel& u, const Panel& valid, std::span<double> out) {
-    expect_size(out, u.cols(), u.cols());
-    if (valid.rows() != u.rows() || valid.cols() != u.cols()) throw std::logic_error("panels of different shapes");
-    run_engine(Engine<SkipnaCovOp>{SkipnaCovOp{}, {u.row(0), valid.row(0)}, u.rows(), u.cols(), u.ld(), out.data()});
+void upper_skipna_cov(Columns u, std::span<const double> valid, std::span<double> out) {
+    run_engine(engine(SkipnaCovOp{}, {u.data, valid}, u.n, u.p, out));
 }
 
 }  // namespace quarnel::matrix

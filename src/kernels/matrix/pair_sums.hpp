@@ -12,8 +12,6 @@
 #pragma once
 
 #include <cstddef>
-#include <cstdlib>
-#include <memory>
 #include <new>
 #include <span>
 #include <stdexcept>
@@ -32,36 +30,24 @@ inline void expect_size(std::span<const double> buffer, std::size_t rows, std::s
     if (buffer.size() != checked_mul(rows, cols)) throw std::logic_error("buffer length does not match its shape");
 }
 
-// rows x cols doubles, row-major with a leading dimension ld >= cols that is a multiple of 8;
-// 64-byte aligned, zero-filled (the padding columns stay zero).
-class Panel {
-public:
-    Panel(std::size_t rows, std::size_t cols);
-    std::size_t rows() const { return rows_; }
-    std::size_t cols() const { return cols_; }
-    std::size_t ld() const { return ld_; }
-    double* row(std::size_t r) { return data_.get() + r * ld_; }
-    const double* row(std::size_t r) const { return data_.get() + r * ld_; }
-
-private:
-    struct Free {
-        void operator()(double* p) const { std::free(p); }
-    };
-    std::size_t rows_, cols_, ld_;
-    std::unique_ptr<double[], Free> data_;
+// The column data a kernel reads: n rows of p values, row-major with no padding (the call's
+// private copy of the input, or a buffer derived from it).
+struct Columns {
+    std::span<const double> data;
+    std::size_t n, p;
 };
 
 // out[i][j] = (Σ_r a[r][i]·a[r][j]) / divisor for j >= i.
-void upper_dot(const Panel& a, double divisor, std::span<double> out);
+void upper_dot(Columns a, double divisor, std::span<double> out);
 
 // out[i][j] = sqrt(Σ_r (a[r][i] − a[r][j])²) for j > i; out[i][i] = 0.
-void upper_euclidean(const Panel& a, std::span<double> out);
+void upper_euclidean(Columns a, std::span<double> out);
 
 // Pairwise-complete covariance. u holds the shifted values x − K_c where x is finite and 0
-// elsewhere; valid holds an all-ones bit pattern where x is finite and 0 elsewhere. Over the
-// rows valid in both columns: Sab = Σ v·u, Sa = Σ u, Sb = Σ v, m = count;
+// elsewhere; valid (same shape) holds an all-ones bit pattern where x is finite and 0
+// elsewhere. Over the rows valid in both columns: Sab = Σ v·u, Sa = Σ u, Sb = Σ v, m = count;
 // out[a][b] = NaN if m < 2, else (Sab − (Sb·Sa)/m) / (m − 1), for b >= a.
-void upper_skipna_cov(const Panel& u, const Panel& valid, std::span<double> out);
+void upper_skipna_cov(Columns u, std::span<const double> valid, std::span<double> out);
 
 // out[j][i] = out[i][j] for j > i (p x p row-major).
 void mirror_upper(std::span<double> out, std::size_t p);
