@@ -66,22 +66,25 @@ void corr_matrix_from_cov_out(std::span<const double> cov, std::size_t p, std::s
     mirror_upper(out, p);
 }
 
-void corr_matrix_out(std::span<double> x, std::size_t n, std::size_t p, std::span<double> out) {
+namespace {
+// A covariance kernel into a scratch buffer, then the correlation from it; n < 2 leaves zeros.
+void corr_from_cov_kernel(void (*cov_kernel)(std::span<double>, std::size_t, std::size_t, std::span<double>),
+                          std::span<double> x, std::size_t n, std::size_t p, std::span<double> out) {
     expect_size(x, n, p);
     expect_size(out, p, p);
     if (n < 2) return;
     std::vector<double> cov(out.size());
-    cov_matrix_out(x, n, p, cov);
+    cov_kernel(x, n, p, cov);
     corr_matrix_from_cov_out(cov, p, out);
+}
+}  // namespace
+
+void corr_matrix_out(std::span<double> x, std::size_t n, std::size_t p, std::span<double> out) {
+    corr_from_cov_kernel(cov_matrix_out, x, n, p, out);
 }
 
 void corr_matrix_skipna_out(std::span<double> x, std::size_t n, std::size_t p, std::span<double> out) {
-    expect_size(x, n, p);
-    expect_size(out, p, p);
-    if (n < 2) return;
-    std::vector<double> cov(out.size());
-    cov_matrix_skipna_out(x, n, p, cov);
-    corr_matrix_from_cov_out(cov, p, out);
+    corr_from_cov_kernel(cov_matrix_skipna_out, x, n, p, out);
 }
 
 void corr_distance_out(std::span<double> x, std::size_t n, std::size_t p, std::span<double> out) {
