@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "kernels/matrix/pair_sums.hpp"
+#include "platform/pool.hpp"
 
 namespace quarnel::matrix {
 namespace {
@@ -24,19 +25,27 @@ double first_finite(std::span<const double> a) {
 
 // Subtracts the column means in place; each mean is the column sum (rows added in order)
 // times 1/n.
+// Both passes run on the pool: the sums by blocks of columns (each sum still adds the rows in
+// order), the subtraction by blocks of rows.
 void centre(std::span<double> x, std::size_t n, std::size_t p) {
+    constexpr std::size_t kCols = 64, kRows = 512;
     std::vector<double> means(p, 0.0);
     double* __restrict mean = means.data();
-    for (std::size_t r = 0; r < n; ++r) {
-        const double* __restrict row = x.data() + r * p;
-        for (std::size_t j = 0; j < p; ++j) mean[j] += row[j];
-    }
     const double inv = 1.0 / static_cast<double>(n);
-    for (std::size_t j = 0; j < p; ++j) mean[j] *= inv;
-    for (std::size_t r = 0; r < n; ++r) {
-        double* __restrict row = x.data() + r * p;
-        for (std::size_t j = 0; j < p; ++j) row[j] = row[j] - mean[j];
-    }
+    pool::parallel_for((p + kCols - 1) / kCols, [&](std::size_t b0, std::size_t b1) {
+        const std::size_t j0 = b0 * kCols, j1 = std::min(p, b1 * kCols);
+        for (std::size_t r = 0; r < n; ++r) {
+            const double* __restrict row = x.data() + r * p;
+            for (std::size_t j = j0; j < j1; ++j) mean[j] += row[j];
+        }
+        for (std::size_t j = j0; j < j1; ++j) mean[j] *= inv;
+    });
+    pool::parallel_for((n + kRows - 1) / kRows, [&](std::size_t b0, std::size_t b1) {
+        for (std::size_t r = b0 * kRows; r < std::min(n, b1 * kRows); ++r) {
+            double* __restrict row = x.data() + r * p;
+            for (std::size_t j = 0; j < p; ++j) row[j] = row[j] - mean[j];
+        }
+    });
 }
 
 void gram(Columns a, double divisor, std::span<double> out) {
