@@ -173,7 +173,12 @@ static void check(bool ok, const char* what) {
     if (!ok) { std::printf("FAIL: %s\n", what); ++failures; }
 }
 
-int main() {
+int main(int argc, char** argv) {
+    if (argc == 4 && std::string(argv[1]) == "cgroup") {
+        auto limit = quarnel::pool::detail::cgroup_cpu_limit(argv[2], argv[3]);
+        if (limit) std::printf("%g\n", *limit); else std::printf("none\n");
+        return 0;
+    }
     const std::size_t threads = quarnel::pool::thread_count();
     check(threads == 3, "thread_count follows QUARNEL_NUM_THREADS");
 
@@ -259,14 +264,45 @@ int main() {
 """
 
 
-@pytest.mark.skipif(shutil.which("g++") is None, reason="needs a C++ compiler")
-def test_pool_contract_and_exceptions(tmp_path):
-    src = tmp_path / "driver.cpp"
+@pytest.fixture(scope="module")
+def driver(tmp_path_factory):
+    if shutil.which("g++") is None:
+        pytest.skip("needs a C++ compiler")
+    tmp = tmp_path_factory.mktemp("pool")
+    src = tmp / "driver.cpp"
     src.write_text(DRIVER)
-    exe = tmp_path / "driver"
+    exe = tmp / "driver"
     subprocess.run(["g++", "-std=c++20", "-O2", "-pthread", f"-I{ROOT / 'src'}", str(src),
                     str(ROOT / "src/platform/pool.cpp"), "-o", str(exe)], check=True, timeout=300)
+    return exe
+
+
+def test_pool_contract_and_exceptions(driver):
     env = dict(os.environ, QUARNEL_NUM_THREADS="3")
-    proc = subprocess.run([str(exe)], env=env, capture_output=True, text=True, timeout=120)
+    proc = subprocess.run([str(driver)], env=env, capture_output=True, text=True, timeout=120)
     assert proc.stdout.strip().splitlines()[-1:] == ["OK"], proc.stdout + proc.stderr
     assert proc.returncode == 0
+
+
+@pytest.mark.parametrize("proc_cgroup, files, want", [
+    ("0::/\n", {"cpu.max": "max 100000"}, "none"),
+    ("0::/\n", {"cpu.max": "150000 100000"}, "1.5"),
+    ("0::/a/b\n", {"a/b/cpu.max": "max 100000", "a/cpu.max": "300000 100000", "cpu.max": "400000 100000"}, "3"),
+    ("0::/a/b\n", {"a/b/cpu.max": "50000 100000", "a/cpu.max": "300000 100000"}, "0.5"),
+    ("0::/gone\n", {}, "none"),
+    ("4:memory:/x\n3:cpu,cpuacct:/x\n", {"cpu,cpuacct/x/cpu.cfs_quota_us": "250000",
+                                          "cpu,cpuacct/x/cpu.cfs_period_us": "100000"}, "2.5"),
+    ("3:cpuacct,cpu:/\n", {"cpuacct,cpu/cpu.cfs_quota_us": "-1", "cpuacct,cpu/cpu.cfs_period_us": "100000"}, "none"),
+    ("3:cpuset:/\n", {"cpu/cpu.cfs_quota_us": "100000", "cpu/cpu.cfs_period_us": "100000"}, "none"),
+    ("garbage\n", {}, "none"),
+])
+def test_cgroup_quota(driver, tmp_path, proc_cgroup, files, want):
+    root = tmp_path / "fs"
+    for name, text in files.items():
+        path = root / name
+        path.parent.mkdir(parents=True, exist_ok=True)
+        path.write_text(text + "\n")
+    listing = tmp_path / "cgroup"
+    listing.write_text(proc_cgroup)
+    out = subprocess.run([str(driver), "cgroup", str(listing), str(root)], capture_output=True, text=True, timeout=30)
+    assert out.stdout.strip() == want

@@ -62,15 +62,17 @@ std::vector<std::string> cgroup_dirs(const std::string& root, std::string path) 
     for (;;) {
         dirs.push_back(root + path);
         if (path.empty()) break;
-        path.erase(path.rfind('/'));
+        const auto slash = path.rfind('/');
+        path.erase(slash == std::string::npos ? 0 : slash);
     }
     return dirs;
 }
 
-// CPUs granted by a cgroup quota (quota / period), the smallest along the hierarchy;
-// nullopt when no quota is set or none can be read.
-std::optional<double> cgroup_cpu_limit() {
-    std::ifstream in("/proc/self/cgroup");
+}  // namespace
+
+namespace detail {
+std::optional<double> cgroup_cpu_limit(const std::string& proc_cgroup, const std::string& root) {
+    std::ifstream in(proc_cgroup);
     std::string line;
     std::optional<double> limit;
     auto consider = [&](double cpus) {
@@ -84,7 +86,7 @@ std::optional<double> cgroup_cpu_limit() {
         const std::string controllers = line.substr(c1 + 1, c2 - c1 - 1);
         const std::string path = line.substr(c2 + 1);
         if (hierarchy == "0" && controllers.empty()) {  // cgroup v2: "max 100000" or "200000 100000"
-            for (const auto& dir : cgroup_dirs("/sys/fs/cgroup", path)) {
+            for (const auto& dir : cgroup_dirs(root, path)) {
                 auto text = read_first_line(dir + "/cpu.max");
                 if (!text) continue;
                 std::istringstream fields(*text);
@@ -102,8 +104,8 @@ std::optional<double> cgroup_cpu_limit() {
         std::istringstream names(controllers);
         for (std::string name; std::getline(names, name, ',');) has_cpu = has_cpu || name == "cpu";
         if (!has_cpu) continue;
-        for (const char* mount : {"/sys/fs/cgroup/cpu", "/sys/fs/cgroup/cpu,cpuacct", "/sys/fs/cgroup/cpuacct,cpu"}) {
-            for (const auto& dir : cgroup_dirs(mount, path)) {
+        for (const char* mount : {"/cpu", "/cpu,cpuacct", "/cpuacct,cpu"}) {
+            for (const auto& dir : cgroup_dirs(root + mount, path)) {
                 auto quota = read_first_line(dir + "/cpu.cfs_quota_us");
                 auto period = read_first_line(dir + "/cpu.cfs_period_us");
                 if (!quota || !period) continue;
@@ -114,6 +116,10 @@ std::optional<double> cgroup_cpu_limit() {
     }
     return limit;
 }
+
+}  // namespace detail
+
+namespace {
 
 // QUARNEL_NUM_THREADS: a positive decimal integer (surrounding blanks allowed), capped at
 // kMaxThreads; anything else (unset, empty, 0, negative, not a number) means automatic.
@@ -136,7 +142,7 @@ std::optional<std::size_t> env_thread_count() {
 std::size_t configured_threads() {
     if (auto forced = env_thread_count()) return *forced;
     std::size_t n = affinity_cpus();
-    if (auto quota = cgroup_cpu_limit()) n = std::min(n, static_cast<std::size_t>(std::max(1.0, std::ceil(*quota))));
+    if (auto quota = detail::cgroup_cpu_limit("/proc/self/cgroup", "/sys/fs/cgroup")) n = std::min(n, static_cast<std::size_t>(std::max(1.0, std::ceil(*quota))));
     return std::clamp<std::size_t>(n, 1, kMaxThreads);
 }
 

@@ -26,6 +26,8 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
+#include <string>
 #include <type_traits>
 #include <utility>
 
@@ -37,6 +39,11 @@ inline constexpr std::size_t kMaxThreads = 256;
 std::size_t thread_count();
 
 namespace detail {
+// CPUs granted by a cgroup CPU quota (quota / period, the smallest along the cgroup's
+// ancestry), from a /proc/<pid>/cgroup file and the cgroup file-system root (v2 `cpu.max`,
+// v1 `cpu/cpu.cfs_quota_us` and `cpu.cfs_period_us`); nullopt when no quota applies.
+std::optional<double> cgroup_cpu_limit(const std::string& proc_cgroup, const std::string& root);
+
 using RangeFn = void (*)(void* ctx, std::size_t begin, std::size_t end);
 void run(std::size_t n, void* ctx, RangeFn fn);
 }  // namespace detail
