@@ -75,7 +75,7 @@ THREADS_STARTED = """
     import quarnel_ext as q
     tasks = lambda: len(os.listdir("/proc/self/task"))
     start = tasks()
-    q.xtx_matrix_np(np.ones((10, 64)))   # several pool tasks: starts the pool
+    q.xtx_matrix_np(np.ones((200, 64)))   # several pool tasks: starts the pool
     print(tasks() - start)
 """
 
@@ -103,7 +103,7 @@ def test_setting_is_read_when_the_pool_starts():
         import numpy as np
         import quarnel_ext as q
         tasks = lambda: len(os.listdir("/proc/self/task"))
-        x = np.ones((10, 64))
+        x = np.ones((200, 64))
         start = tasks()
         q.xtx_matrix_np(x)
         os.environ["QUARNEL_NUM_THREADS"] = "4"    # too late for this pool

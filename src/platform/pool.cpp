@@ -355,6 +355,7 @@ Pool& instance() {
 }  // namespace
 
 std::size_t thread_count() {
+    if (t_in_pool && g_pool) return g_pool->threads();  // from inside a task: the pool is ours
     std::lock_guard lock(pool_mutex());
     return instance().threads();
 }

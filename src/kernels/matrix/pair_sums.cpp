@@ -149,6 +149,8 @@ constexpr std::size_t kGroupRows = 8;
 constexpr std::size_t kBlockBytes = 384 * 1024;
 // Partial sums of the output rows that share one pass over the input.
 constexpr std::size_t kStateBytes = 256 * 1024;
+// Entries x rows x sums below which a matrix is computed on the calling thread alone.
+constexpr double kMinPoolWork = 1 << 18;
 
 // Adds one input row to RI x NV vector entries: `at[a]` points at the row's W·NV values of
 // columns j.., `row[a]` at the row itself (for the broadcasts of columns ci[ii]).
@@ -223,6 +225,7 @@ template <class Op, int W, int RI, int NV, bool kTail>
 // Output rows [row_begin, row_end) (row_begin a multiple of RI): their entries j >= i.
 template <class Op, int W, int RI, int RJ>
 [[gnu::always_inline]] inline void output_rows(const Engine<Op>& e, std::size_t row_begin, std::size_t row_end) {
+    if (row_begin >= row_end) return;
     const std::size_t state_row = Op::K * e.sld;
     const std::size_t chunk = std::max<std::size_t>(RI, kStateBytes / (state_row * sizeof(double)) / RI * RI);
     const std::size_t block = std::max<std::size_t>(16, kBlockBytes / (Op::NA * e.p * sizeof(double)));
@@ -305,8 +308,15 @@ void run_engine(const Engine<Op>& e) {
             default: return &tasks_sse2<Op>;
         }
     }();
-    const std::size_t groups = (e.p + kGroupRows - 1) / kGroupRows;
-    pool::parallel_for((groups + 1) / 2, [&](std::size_t t0, std::size_t t1) { tasks(e, t0, t1); });
+    const std::size_t tasks_total = ((e.p + kGroupRows - 1) / kGroupRows + 1) / 2;
+    // Below some tens of microseconds of work, waking the workers costs more than it saves.
+    const double work = static_cast<double>(e.n + 1) * static_cast<double>(e.p) * static_cast<double>(e.p) * Op::K;
+    if (tasks_total == 0) return;
+    if (work < kMinPoolWork) {
+        tasks(e, 0, tasks_total);
+        return;
+    }
+    pool::parallel_for(tasks_total, [&](std::size_t t0, std::size_t t1) { tasks(e, t0, t1); });
 }
 
 template <class Op>
