@@ -43,3 +43,13 @@ def cases(quick: bool):
         x = rng.standard_normal((n, p))
         yield Case(f"pairwise_euclidean_cols_np {n}x{p}", lambda x=x: q.pairwise_euclidean_cols_np(x),
                    "squareform(pdist(x.T))", lambda x=x: squareform(pdist(x.T)), target=1.0)
+
+    n = 100_000 if quick else 1_000_000
+    x, y = rng.standard_normal(n), rng.standard_normal(n)
+    yield Case(f"cov_np n={n:.0e}", lambda: q.cov_np(x, y), "numpy.cov(x, y)", lambda: np.cov(x, y))
+    yield Case(f"corr_np n={n:.0e}", lambda: q.corr_np(x, y), "numpy.corrcoef(x, y)", lambda: np.corrcoef(x, y))
+    xs, ys = x.copy(), y.copy()
+    xs[::10] = np.nan
+    sx, sy = pd.Series(xs), pd.Series(ys)
+    yield Case(f"cov_skipna n={n:.0e} 10% NaN", lambda: q.cov_skipna(xs, ys), "Series.cov", lambda: sx.cov(sy))
+    yield Case(f"corr_skipna n={n:.0e} 10% NaN", lambda: q.corr_skipna(xs, ys), "Series.corr", lambda: sx.corr(sy))
