@@ -222,41 +222,44 @@ template <class Op, int W, int RI, int NV, bool kTail>
             for (int k = 0; k < K; ++k) store(state + ii * state_row + k * e.sld + j + v * W, acc[ii][v][k]);
 }
 
-// Output rows [row_begin, row_end) (row_begin a multiple of RI): their entries j >= i.
+// The output rows of pool tasks t0 .. t1-1, their entries j >= i. Task t owns row groups t and
+// groups-1-t; the rows of both ranges share each pass over the input, as many as the partial
+// sums allow.
 template <class Op, int W, int RI, int RJ>
-[[gnu::always_inline]] inline void output_rows(const Engine<Op>& e, std::size_t row_begin, std::size_t row_end) {
-    if (row_begin >= row_end) return;
+[[gnu::always_inline]] inline void run_tasks(const Engine<Op>& e, std::size_t t0, std::size_t t1) {
+    const std::size_t groups = (e.p + kGroupRows - 1) / kGroupRows;
+    const std::size_t hi0 = std::max(groups - t1, t1), hi1 = groups - t0;
+    std::vector<std::size_t> blocks;  // first rows of the RI-row blocks, in order
+    for (std::size_t i0 = t0 * kGroupRows; i0 < std::min(e.p, t1 * kGroupRows); i0 += RI) blocks.push_back(i0);
+    for (std::size_t i0 = hi0 * kGroupRows; i0 < std::min(e.p, hi1 * kGroupRows); i0 += RI) blocks.push_back(i0);
+    if (blocks.empty()) return;
+
     const std::size_t state_row = Op::K * e.sld;
-    const std::size_t chunk = std::max<std::size_t>(RI, kStateBytes / (state_row * sizeof(double)) / RI * RI);
-    const std::size_t block = std::max<std::size_t>(16, kBlockBytes / (Op::NA * e.p * sizeof(double)));
+    const std::size_t chunk = std::max<std::size_t>(1, kStateBytes / (RI * state_row * sizeof(double)));
+    const std::size_t block_rows = std::max<std::size_t>(16, kBlockBytes / (Op::NA * e.p * sizeof(double)));
     std::vector<double> state;
-    for (std::size_t c0 = row_begin; c0 < row_end; c0 += chunk) {
-        const std::size_t c1 = std::min(row_end, c0 + chunk);
-        state.assign((c1 - c0 + RI - 1) / RI * RI * state_row, 0.0);
-        for (std::size_t r0 = 0; r0 < e.n; r0 += block) {
-            const std::size_t r1 = std::min(e.n, r0 + block);
-            for (std::size_t i0 = c0; i0 < c1; i0 += RI) {
-                double* st = state.data() + (i0 - c0) * state_row;
+    for (std::size_t c0 = 0; c0 < blocks.size(); c0 += chunk) {
+        const std::size_t c1 = std::min(blocks.size(), c0 + chunk);
+        state.assign((c1 - c0) * RI * state_row, 0.0);
+        for (std::size_t r0 = 0; r0 < e.n; r0 += block_rows) {
+            const std::size_t r1 = std::min(e.n, r0 + block_rows);
+            for (std::size_t c = c0; c < c1; ++c) {
+                const std::size_t i0 = blocks[c];
+                double* st = state.data() + (c - c0) * RI * state_row;
                 std::size_t j = i0 / W * W;
                 for (; j + RJ * W <= e.p; j += RJ * W) tile<Op, W, RI, RJ, false>(e, r0, r1, i0, j, st, state_row);
                 for (; j + W <= e.p; j += W) tile<Op, W, RI, 1, false>(e, r0, r1, i0, j, st, state_row);
                 if (j < e.p) tile<Op, W, RI, 1, true>(e, r0, r1, i0, j, st, state_row);
             }
         }
-        for (std::size_t i = c0; i < c1; ++i) {
-            const double* st = state.data() + (i - c0) * state_row;
-            double* o = e.out + i * e.p;
-            for (std::size_t j = i; j < e.p; ++j) o[j] = e.op.finish(st + j, e.sld, i, j);
+        for (std::size_t c = c0; c < c1; ++c) {
+            for (std::size_t i = blocks[c]; i < std::min(e.p, blocks[c] + RI); ++i) {
+                const double* st = state.data() + ((c - c0) * RI + (i - blocks[c])) * state_row;
+                double* o = e.out + i * e.p;
+                for (std::size_t j = i; j < e.p; ++j) o[j] = e.op.finish(st + j, e.sld, i, j);
+            }
         }
     }
-}
-
-template <class Op, int W, int RI, int RJ>
-[[gnu::always_inline]] inline void run_tasks(const Engine<Op>& e, std::size_t t0, std::size_t t1) {
-    const std::size_t groups = (e.p + kGroupRows - 1) / kGroupRows;
-    output_rows<Op, W, RI, RJ>(e, t0 * kGroupRows, std::min(e.p, t1 * kGroupRows));
-    const std::size_t hi0 = std::max(groups - t1, t1), hi1 = groups - t0;
-    if (hi0 < hi1) output_rows<Op, W, RI, RJ>(e, hi0 * kGroupRows, std::min(e.p, hi1 * kGroupRows));
 }
 
 // Register tiles per instruction set: accumulators + loaded columns + broadcasts fit the
