@@ -1,9 +1,7 @@
 #include "kernels/matrix/cov.hpp"
 
 #include <algorithm>
-#include <bit>
 #include <cmath>
-#include <cstdint>
 #include <cstring>
 #include <limits>
 #include <vector>
@@ -131,19 +129,12 @@ void cov_matrix_skipna_out(std::span<double> x, std::size_t n, std::size_t p, st
             }
         }
     }
-    // x becomes the shifted values (0 where not finite), beside a mask of the finite entries.
-    std::vector<double> valid(x.size());
-    const double all_ones = std::bit_cast<double>(~std::uint64_t{0});
+    // x becomes the shifted values, NaN where it is not finite.
     for (std::size_t r = 0; r < n; ++r) {
         double* row = x.data() + r * p;
-        double* ok = valid.data() + r * p;
-        for (std::size_t c = 0; c < p; ++c) {
-            const bool finite = std::isfinite(row[c]);
-            row[c] = finite ? row[c] - shift[c] : 0.0;
-            ok[c] = finite ? all_ones : 0.0;
-        }
+        for (std::size_t c = 0; c < p; ++c) row[c] = std::isfinite(row[c]) ? row[c] - shift[c] : kNaN;
     }
-    upper_skipna_cov({x, n, p}, valid, out);
+    upper_skipna_cov({x, n, p}, out);
     mirror_upper(out, p);
 }
 

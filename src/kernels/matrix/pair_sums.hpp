@@ -43,11 +43,11 @@ void upper_dot(Columns a, double divisor, std::span<double> out);
 // out[i][j] = sqrt(Σ_r (a[r][i] − a[r][j])²) for j > i; out[i][i] = 0.
 void upper_euclidean(Columns a, std::span<double> out);
 
-// Pairwise-complete covariance. u holds the shifted values x − K_c where x is finite and 0
-// elsewhere; valid (same shape) holds an all-ones bit pattern where x is finite and 0
-// elsewhere. Over the rows valid in both columns: Sab = Σ v·u, Sa = Σ u, Sb = Σ v, m = count;
-// out[a][b] = NaN if m < 2, else (Sab − (Sb·Sa)/m) / (m − 1), for b >= a.
-void upper_skipna_cov(Columns u, std::span<const double> valid, std::span<double> out);
+// Pairwise-complete covariance. u holds the shifted values x − K_c where x is finite and NaN
+// elsewhere. Over the rows where neither u[r][a] nor u[r][b] is NaN: Sab = Σ v·u, Sa = Σ u,
+// Sb = Σ v, m = count; out[a][b] = NaN if m < 2, else (Sab − (Sb·Sa)/m) / (m − 1), for b >= a.
+// (A finite x whose shifted value overflows is an infinity in u and is used.)
+void upper_skipna_cov(Columns u, std::span<double> out);
 
 // out[j][i] = out[i][j] for j > i (p x p row-major).
 void mirror_upper(std::span<double> out, std::size_t p);
