@@ -304,6 +304,8 @@ def test_skipping_matrices_with_missing_values_match_the_defined_sums(name, rng)
     x[:70, 7] = NAN                 # the first finite value is far down
     x[::2, 11] = NAN                # complementary to column 12: no common rows
     x[1::2, 12] = NAN
+    x[:, 15] = np.where(np.arange(80) % 3, -1e308, 1e308)   # shifted values overflow: kept as infinities
+    x[40, 16] = 1e-320                                       # subnormals are ordinary values
     assert_same(getattr(q, name)(x), reference(name, x))
 
 
