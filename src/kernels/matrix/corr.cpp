@@ -67,15 +67,14 @@ void corr_matrix_from_cov_out(std::span<const double> cov, std::size_t p, std::s
 }
 
 namespace {
-// A covariance kernel into a scratch buffer, then the correlation from it; n < 2 leaves zeros.
+// A covariance kernel, then the correlation from it in the same buffer; n < 2 leaves zeros.
 void corr_from_cov_kernel(void (*cov_kernel)(std::span<double>, std::size_t, std::size_t, std::span<double>),
                           std::span<double> x, std::size_t n, std::size_t p, std::span<double> out) {
     expect_size(x, n, p);
     expect_size(out, p, p);
     if (n < 2) return;
-    std::vector<double> cov(out.size());
-    cov_kernel(x, n, p, cov);
-    corr_matrix_from_cov_out(cov, p, out);
+    cov_kernel(x, n, p, out);
+    corr_matrix_from_cov_out(out, p, out);
 }
 }  // namespace
 

@@ -14,9 +14,10 @@ double corr_pair(std::span<const double> x, std::span<const double> y);
 double corr_pair_skipna(std::span<const double> x, std::span<const double> y);
 
 // Correlation matrix from a p x p covariance matrix; a column whose variance is not strictly
-// positive and finite is NaN in its whole row and column, diagonal included.
+// positive and finite is NaN in its whole row and column, diagonal included. cov and out may
+// be the same buffer (each entry is read before it is written).
 void corr_matrix_from_cov_out(std::span<const double> cov, std::size_t p, std::span<double> out);
-// cov_matrix_out into a scratch buffer, then corr_matrix_from_cov_out; n < 2 leaves zeros.
+// cov_matrix_out, then corr_matrix_from_cov_out in place; n < 2 leaves zeros.
 void corr_matrix_out(std::span<double> x, std::size_t n, std::size_t p, std::span<double> out);
 // From the pairwise-complete covariance; n < 2 leaves zeros.
 void corr_matrix_skipna_out(std::span<double> x, std::size_t n, std::size_t p, std::span<double> out);
