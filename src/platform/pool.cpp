@@ -283,7 +283,7 @@ private:
     }
 
     void execute(Job& job, std::size_t self, Piece piece) {
-        while (piece.end - piece.begin > 1 && piece.splits > 0) {
+        while (piece.end - piece.begin > 1 && piece.splits > 1) {
             const std::size_t mid = piece.begin + (piece.end - piece.begin) / 2;
             piece.splits /= 2;
             try {
