@@ -9,6 +9,10 @@
 // output rows share each loaded input row, and long inputs are cut into row blocks whose
 // partial sums are stored and reloaded unchanged. None of this reorders an addition, so the
 // results are those of the plain loops, for any thread count and any vector width.
+//
+// The vector loops exist for AVX-512, AVX2 and SSE2; the widest the machine supports is picked
+// at run time, and the environment variable QUARNEL_SIMD ("avx2" or "sse2") can narrow it.
+// Matrices with little work are computed on the calling thread without waking the pool.
 #pragma once
 
 #include <cstddef>
