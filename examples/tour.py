@@ -23,7 +23,7 @@ def show(label, value):
         value = f"{value:.4f}"
     elif isinstance(value, tuple):
         value = "(" + ", ".join(f"{v:.4f}" if isinstance(v, float) else str(v) for v in value) + ")"
-    print(f"  {label:44s} {value}")
+    print(f"  {label:50s} {value}")
 
 
 print(f"Hourly series: {n} readings, {len(glitches)} glitches, {len(missing)} missing values\n")

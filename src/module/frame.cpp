@@ -119,11 +119,13 @@ Matrix extract_mat_f64(PyObject* obj) {
     Matrix m;
     m.rows = static_cast<std::size_t>(PyArray_DIM(a, 0));
     m.cols = static_cast<std::size_t>(PyArray_DIM(a, 1));
-    m.data.resize(m.rows * m.cols);  // the array exists, so the product fits
+    const std::size_t count = m.rows * m.cols;  // the array exists, so the product fits
+    m.buffer.reset(new double[count]);
+    m.data = std::span<double>(m.buffer.get(), count);
     const char* base = static_cast<const char*>(PyArray_DATA(a));
     const npy_intp rs = PyArray_STRIDE(a, 0), cs = PyArray_STRIDE(a, 1);
     if (f64 && PyArray_IS_C_CONTIGUOUS(a)) {
-        if (!m.data.empty()) std::memcpy(m.data.data(), base, m.data.size() * sizeof(double));
+        if (count != 0) std::memcpy(m.data.data(), base, count * sizeof(double));
         return m;
     }
     double* out = m.data.data();

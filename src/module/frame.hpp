@@ -11,6 +11,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -91,7 +92,8 @@ struct NdView {
 // extract_mat_f64: an owned row-major copy of a 2-D float64 or float32 array.
 struct Matrix {
     std::size_t rows = 0, cols = 0;
-    std::vector<double> data;
+    std::unique_ptr<double[]> buffer;  // not zero-filled: every element is copied in
+    std::span<double> data;            // rows * cols doubles, row-major
 };
 // Called by bodies (no "argument" prefix): TypeError
 // "expected a 2D NumPy array of dtype float32 or float64" for anything else.
