@@ -1,4 +1,4 @@
-// Statistical special functions. Boost.Math is confined to special.cpp, whose error policy
+// Statistical special functions. Boost.Math is confined to math_functions.cpp, whose error policy
 // returns NaN (or the limit) for domain errors and never throws or widens to long double.
 #pragma once
 

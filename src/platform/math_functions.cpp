@@ -1,5 +1,5 @@
 // The one translation unit that includes Boost.Math.
-#include "platform/special.hpp"
+#include "platform/math_functions.hpp"
 
 #include <cmath>
 #include <limits>
