@@ -7,7 +7,7 @@
 #include <cstring>
 #include <vector>
 
-#include "kernels/transforms/simd.hpp"
+#include "kernels/common/simd.hpp"
 #include "kernels/transforms/transforms.hpp"
 
 namespace quarnel::transforms {

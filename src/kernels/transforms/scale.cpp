@@ -6,7 +6,7 @@
 
 #include "kernels/moments/moments.hpp"
 #include "kernels/order/order.hpp"
-#include "kernels/transforms/simd.hpp"
+#include "kernels/common/simd.hpp"
 #include "kernels/transforms/transforms.hpp"
 
 namespace quarnel::transforms {

@@ -3,7 +3,7 @@
 #include <bit>
 #include <limits>
 
-#include "kernels/transforms/simd.hpp"
+#include "kernels/common/simd.hpp"
 #include "kernels/transforms/transforms.hpp"
 
 namespace quarnel::transforms {

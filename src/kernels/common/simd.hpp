@@ -1,4 +1,4 @@
-// Element-wise loops of this family are compiled twice, for AVX2 and for the baseline,
+// Element-wise loops marked with this are compiled twice, for AVX2 and for the baseline,
 // and the loader picks the version the CPU supports. Wider vectors change no result:
 // every lane does the same IEEE operations (no contraction into fused multiply-adds),
 // and in-order sums stay scalar chains whatever the target.
