@@ -103,6 +103,9 @@ def test_repr(kwargs, text):
         ({"location": "median", "scale": "std"}, "Invalid scale: std. Must be 'mad', 'iqr', or 'qn'"),
         ({"location": "bad", "scale": "std"}, "Invalid location: bad. Must be 'median', 'trimmed_mean', or 'huber'"),
         ({"scale": "MAD"}, "Invalid scale: MAD. Must be 'mad', 'iqr', or 'qn'"),
+        # the name is quoted whole: an embedded NUL and non-ASCII text survive
+        ({"location": "med\0ian"}, "Invalid location: med\0ian. Must be 'median', 'trimmed_mean', or 'huber'"),
+        ({"scale": "m\u00e4d\0x"}, "Invalid scale: m\u00e4d\0x. Must be 'mad', 'iqr', or 'qn'"),
     ],
 )
 def test_invalid_names(kwargs, message):

@@ -14,7 +14,9 @@ namespace quarnel::py {
 // ---------------------------------------------------------------- errors
 
 void raise(PyObject* type, const std::string& message) {
-    PyErr_SetString(type, message.c_str());
+    // Sized, so a message that quotes a caller's string keeps an embedded NUL and all after it.
+    Ref text(PyUnicode_DecodeUTF8(message.data(), static_cast<Py_ssize_t>(message.size()), "replace"));
+    if (text) PyErr_SetObject(type, text.get());
     throw PyError{};
 }
 void raise_value_error(const std::string& message) { raise(PyExc_ValueError, message); }
