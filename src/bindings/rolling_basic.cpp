@@ -78,10 +78,10 @@ struct MatrixArgs {
 MatrixArgs matrix_args(const py::Args& args) {
     const auto view = args.mat(0);
     const std::size_t w = py::unwrap(rolling::validate_window(args.u64(1)));
-    MatrixArgs m{nullptr, view.rows, view.cols, w, full_windows(view.rows, w)};
+    MatrixArgs m{nullptr, view.rows(), view.cols(), w, full_windows(view.rows(), w)};
     if (m.out_rows == 0 || m.cols == 0) return m;
     if (!view.c_contiguous()) py::raise_value_error("array must be contiguous");
-    m.data = reinterpret_cast<const double*>(view.data);
+    m.data = reinterpret_cast<const double*>(view.data());
     return m;
 }
 

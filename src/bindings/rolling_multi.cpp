@@ -120,15 +120,16 @@ PyObject* rolling_multi_np(const py::Args& args) {
 PyObject* rolling_multi_axis0_np(const py::Args& args) {
     const auto view = args.mat(0);
     Options options = convert_options(args);
-    if (view.rows > 0 && view.cols > 0 && !view.c_contiguous()) py::raise_value_error("Array must be contiguous");
+    if (view.rows() > 0 && view.cols() > 0 && !view.c_contiguous()) py::raise_value_error("Array must be contiguous");
     const Request req = parse_request(std::move(options));
-    const std::size_t len = req.config.output_length(view.rows);
+    const std::size_t len = req.config.output_length(view.rows());
     // No output rows: shape (0, 0), whatever the column count.
-    const std::size_t cols = len == 0 ? 0 : view.cols;
-    const auto* data = reinterpret_cast<const double*>(view.data);
+    const std::size_t cols = len == 0 ? 0 : view.cols();
+    const auto* data = reinterpret_cast<const double*>(view.data());
+    const std::size_t rows = view.rows();
     return run_and_build(req, [&] { return py::new_f64_2d(len, cols); }, len * cols,
                          [&](const rolling::MultiOutputs& out) {
-                             rolling::rolling_multi_axis0(data, view.rows, cols, req.config, req.mask, out);
+                             rolling::rolling_multi_axis0(data, rows, cols, req.config, req.mask, out);
                          });
 }
 

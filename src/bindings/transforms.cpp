@@ -155,23 +155,25 @@ PyObject* mean_axis_np(const py::Args& args) {
     const py::NdView x = args.nd(0);
     const std::int64_t axis = args.i64(1);
     const bool skipna = args.opt_flag(2).value_or(false);
+    const auto shape = x.shape();
+    const auto strides = x.strides();
     tf::Lines lines;
-    lines.data = x.data;
-    if (x.shape.size() == 1) {
+    lines.data = x.data();
+    if (shape.size() == 1) {
         if (axis != 0) py::raise_value_error("mean_axis_np: for 1D input, axis must be 0");
         lines.count = 1;
-        lines.length = x.shape[0];
-        lines.elem_stride = x.strides[0];
+        lines.length = shape[0];
+        lines.elem_stride = strides[0];
         if (lines.length >= 2 && lines.elem_stride != static_cast<std::ptrdiff_t>(sizeof(double)))
             py::raise_value_error("mean_axis_np: 1D input must be contiguous");
-    } else if (x.shape.size() == 2) {
+    } else if (shape.size() == 2) {
         if (axis != 0 && axis != 1) py::raise_value_error("mean_axis_np: for 2D input, axis must be 0 or 1");
         // axis 0 averages each column over the rows, axis 1 each row over the columns.
         const std::size_t along = axis == 0 ? 0 : 1, across = 1 - along;
-        lines.count = x.shape[across];
-        lines.length = x.shape[along];
-        lines.elem_stride = x.strides[along];
-        lines.line_stride = x.strides[across];
+        lines.count = shape[across];
+        lines.length = shape[along];
+        lines.elem_stride = strides[along];
+        lines.line_stride = strides[across];
     } else {
         py::raise_value_error("mean_axis_np currently supports only 1D or 2D arrays");
     }
@@ -183,20 +185,21 @@ PyObject* mean_axis_np(const py::Args& args) {
 
 PyObject* mean_over_last_axis_dyn_np(const py::Args& args) {
     const py::NdView x = args.nd(0);
-    const std::size_t k = x.shape.size();
+    const auto shape = x.shape();
+    const std::size_t k = shape.size();
     if (k == 0) {
         auto out = py::new_f64(1);
-        std::memcpy(out.data.data(), x.data, sizeof(double));
+        std::memcpy(out.data.data(), x.data(), sizeof(double));
         return out.obj.release();
     }
     // One line per combination of the leading indices, in row-major order.
     std::size_t count = 1;
     for (std::size_t d = 0; d + 1 < k; ++d) {
-        if (x.shape[d] != 0 && count > std::numeric_limits<std::size_t>::max() / x.shape[d]) py::raise_memory_error();
-        count *= x.shape[d];
+        if (shape[d] != 0 && count > std::numeric_limits<std::size_t>::max() / shape[d]) py::raise_memory_error();
+        count *= shape[d];
     }
     auto out = py::new_f64(count);
-    tf::last_axis_means(x.data, x.shape, x.strides, -0.0, out.data);
+    tf::last_axis_means(x.data(), shape, x.strides(), -0.0, out.data);
     return out.obj.release();
 }
 

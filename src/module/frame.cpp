@@ -77,7 +77,7 @@ PyArrayObject* as_f64_array(PyObject* obj, int ndim, const char* label) {
 
 VecView to_vec(PyObject* obj) {
     PyArrayObject* a = as_f64_array(obj, 1, kVecLabel);
-    return VecView{a, static_cast<std::size_t>(PyArray_DIM(a, 0))};
+    return VecView{a};
 }
 
 bool is_numpy_bool_scalar(PyObject* obj) {
@@ -97,7 +97,19 @@ bool is_numpy_bool_scalar(PyObject* obj) {
 std::span<const double> VecView::slice() const {
     if (!(PyArray_FLAGS(array) & (NPY_ARRAY_C_CONTIGUOUS | NPY_ARRAY_F_CONTIGUOUS)))
         raise_type_error("The given array is not contiguous");
-    return {static_cast<const double*>(PyArray_DATA(array)), n};
+    return {static_cast<const double*>(PyArray_DATA(array)), size()};
+}
+
+std::vector<std::size_t> NdView::shape() const {
+    std::vector<std::size_t> out;
+    for (int d = 0; d < PyArray_NDIM(array); ++d) out.push_back(static_cast<std::size_t>(PyArray_DIM(array, d)));
+    return out;
+}
+
+std::vector<std::ptrdiff_t> NdView::strides() const {
+    std::vector<std::ptrdiff_t> out;
+    for (int d = 0; d < PyArray_NDIM(array); ++d) out.push_back(PyArray_STRIDE(array, d));
+    return out;
 }
 
 bool MatView::c_contiguous() const { return (PyArray_FLAGS(array) & NPY_ARRAY_C_CONTIGUOUS) != 0; }
@@ -190,8 +202,7 @@ VecView Args::vec(std::size_t i) const {
 MatView Args::mat(std::size_t i) const {
     try {
         PyArrayObject* a = as_f64_array(slots_[i], 2, kMatLabel);
-        return MatView{a, static_cast<std::size_t>(PyArray_DIM(a, 0)), static_cast<std::size_t>(PyArray_DIM(a, 1)),
-                       static_cast<const char*>(PyArray_DATA(a)), PyArray_STRIDE(a, 0), PyArray_STRIDE(a, 1)};
+        return MatView{a};
     } catch (const PyError&) {
         conversion_failed(i);
     }
@@ -200,14 +211,7 @@ MatView Args::mat(std::size_t i) const {
 NdView Args::nd(std::size_t i) const {
     try {
         PyArrayObject* a = as_f64_array(slots_[i], -1, kNdLabel);
-        NdView v;
-        v.array = a;
-        v.data = static_cast<const char*>(PyArray_DATA(a));
-        for (int d = 0; d < PyArray_NDIM(a); ++d) {
-            v.shape.push_back(static_cast<std::size_t>(PyArray_DIM(a, d)));
-            v.strides.push_back(PyArray_STRIDE(a, d));
-        }
-        return v;
+        return NdView{a};
     } catch (const PyError&) {
         conversion_failed(i);
     }

@@ -62,31 +62,33 @@ private:
 };
 
 // ---- array views (read-only; the argument keeps the array alive for the call) ----
+//
+// A view keeps only the array. Shape, strides and data are read when the body asks for
+// them, so that a later argument's conversion (which may run Python code, e.g. __index__)
+// cannot leave the body holding a stale pointer or length: take them after converting.
 
 struct VecView {
     PyArrayObject* array = nullptr;
-    std::size_t n = 0;
+    std::size_t size() const { return static_cast<std::size_t>(PyArray_DIM(array, 0)); }
     // The data as a slice; TypeError "The given array is not contiguous" otherwise.
     std::span<const double> slice() const;
 };
 
 struct MatView {
     PyArrayObject* array = nullptr;
-    std::size_t rows = 0, cols = 0;
-    const char* data = nullptr;
-    std::ptrdiff_t row_stride = 0, col_stride = 0;  // in bytes, may be negative
+    std::size_t rows() const { return static_cast<std::size_t>(PyArray_DIM(array, 0)); }
+    std::size_t cols() const { return static_cast<std::size_t>(PyArray_DIM(array, 1)); }
+    const char* data() const { return static_cast<const char*>(PyArray_DATA(array)); }
+    std::ptrdiff_t row_stride() const { return PyArray_STRIDE(array, 0); }  // bytes, may be negative
+    std::ptrdiff_t col_stride() const { return PyArray_STRIDE(array, 1); }
     bool c_contiguous() const;
-    double at(std::size_t i, std::size_t j) const {
-        return *reinterpret_cast<const double*>(data + static_cast<std::ptrdiff_t>(i) * row_stride +
-                                                static_cast<std::ptrdiff_t>(j) * col_stride);
-    }
 };
 
 struct NdView {
     PyArrayObject* array = nullptr;
-    std::vector<std::size_t> shape;
-    std::vector<std::ptrdiff_t> strides;  // in bytes, may be negative
-    const char* data = nullptr;
+    std::vector<std::size_t> shape() const;
+    std::vector<std::ptrdiff_t> strides() const;  // in bytes, may be negative
+    const char* data() const { return static_cast<const char*>(PyArray_DATA(array)); }
 };
 
 // extract_mat_f64: an owned row-major copy of a 2-D float64 or float32 array.
