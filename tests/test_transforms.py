@@ -370,6 +370,12 @@ def test_robust_scale_cases():
     assert (med, mad) == (3.0, 1.0) and out[-1] == 48.5
     out, med, mad = q.robust_scale_np(arr(1, NAN, 3), 1.0)
     assert np.isnan(out).all() and out.shape == (3,) and math.isnan(med) and math.isnan(mad)
+    # The middle pair overflows to an infinite median; the deviations, sorted, are
+    # [inf, inf, inf, NaN], so the MAD is inf although one deviation is NaN.
+    out, med, mad = q.robust_scale_np(arr(1e308, 2, math.inf, 1e308), 1.0)
+    assert (med, mad) == (math.inf, math.inf) and np.isnan(out).all()
+    out, med, mad = q.robust_scale_np(arr(1, math.inf, math.inf, 2), 1.0)  # two NaN deviations
+    assert med == math.inf and math.isnan(mad)
 
 
 def test_minmax_scale_cases():
