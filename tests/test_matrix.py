@@ -6,6 +6,9 @@ entry's order, so the references match bit for bit), and peers (NumPy, SciPy, pa
 statsmodels) on random data within rounding.
 """
 import math
+import subprocess
+import sys
+import textwrap
 
 import numpy as np
 import pandas as pd
@@ -444,6 +447,32 @@ def test_inputs_are_left_untouched(rng):
     for name in MATRIX_FUNCS:
         getattr(q, name)(x)
     assert_same(x, keep)
+
+
+def test_zero_size_inputs_of_huge_shape_finish_at_once():
+    # 2**59 rows of no columns hold no data; a walk over the rows would never end, so the
+    # calls run in a child interpreter under a time limit.
+    code = textwrap.dedent("""
+        import numpy as np
+        import quarnel_ext as q
+        names = %r
+        for dtype in (np.float64, np.float32):
+            tall = np.empty((2**59, 0), dtype=dtype)
+            for x in (tall, np.lib.stride_tricks.as_strided(tall, tall.shape, (8, 16))):
+                for name in names:
+                    got = getattr(q, name)(x)
+                    assert got.shape == (0, 0), name
+                    try:
+                        getattr(q, name)(x.T)
+                    except MemoryError:
+                        pass
+                    else:
+                        raise AssertionError(name)
+                assert q.is_symmetric_np(x, 0.0) is False
+        print("ok")
+    """ % [n for n in MATRIX_FUNCS if not n.startswith("xxt")])
+    proc = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=60)
+    assert proc.stdout.strip() == "ok", proc.stderr
 
 
 def test_xxt_sizes_that_cannot_be_allocated():

@@ -304,6 +304,21 @@ def test_mean_over_last_axis_any_layout(rng, shape):
         assert_same(got, want)
 
 
+@pytest.mark.parametrize("view", [
+    lambda b: b.reshape(2, 1, 8, 5)[:, :, :4, :],  # strides (320, 320, 40, 8)
+    lambda b: np.lib.stride_tricks.as_strided(b, (3, 1, 4, 2), (96, 96, 16, 8)),
+    lambda b: np.lib.stride_tricks.as_strided(b, (3, 1, 4, 1), (96, 96, 16, 0)),
+    lambda b: b.reshape(8, 10)[::2, None, ::3],  # a new axis of stride 0 between two others
+])
+def test_mean_over_last_axis_length_one_axes_with_any_stride(rng, view):
+    # A leading axis of length 1 may carry any stride; it must not be taken for the
+    # step between the lines of the axes around it.
+    v = view(rng.normal(size=80))
+    got = q.mean_over_last_axis_dyn_np(v)
+    c = np.ascontiguousarray(v)
+    assert_same(got, (in_order_sum(c) / c.shape[-1]).reshape(-1))
+
+
 def test_mean_over_last_axis_zero_dim_and_signed_zero():
     assert_same(q.mean_over_last_axis_dyn_np(np.array(2.5)), arr(2.5))
     assert_same(q.mean_over_last_axis_dyn_np(np.full((2, 2), -0.0)), arr(-0.0, -0.0))
@@ -355,6 +370,12 @@ def test_robust_scale_cases():
     assert (med, mad) == (3.0, 1.0) and out[-1] == 48.5
     out, med, mad = q.robust_scale_np(arr(1, NAN, 3), 1.0)
     assert np.isnan(out).all() and out.shape == (3,) and math.isnan(med) and math.isnan(mad)
+    # The middle pair overflows to an infinite median; the deviations, sorted, are
+    # [inf, inf, inf, NaN], so the MAD is inf although one deviation is NaN.
+    out, med, mad = q.robust_scale_np(arr(1e308, 2, math.inf, 1e308), 1.0)
+    assert (med, mad) == (math.inf, math.inf) and np.isnan(out).all()
+    out, med, mad = q.robust_scale_np(arr(1, math.inf, math.inf, 2), 1.0)  # two NaN deviations
+    assert med == math.inf and math.isnan(mad)
 
 
 def test_minmax_scale_cases():

@@ -136,10 +136,12 @@ Matrix extract_mat_f64(PyObject* obj) {
     const std::size_t count = m.rows * m.cols;  // the array exists, so the product fits
     m.buffer.reset(new double[count]);
     m.data = std::span<double>(m.buffer.get(), count);
+    // Nothing to copy; a zero-size array may still have 2**59 rows to walk.
+    if (count == 0) return m;
     const char* base = static_cast<const char*>(PyArray_DATA(a));
     const npy_intp rs = PyArray_STRIDE(a, 0), cs = PyArray_STRIDE(a, 1);
     if (f64 && PyArray_IS_C_CONTIGUOUS(a)) {
-        if (count != 0) std::memcpy(m.data.data(), base, count * sizeof(double));
+        std::memcpy(m.data.data(), base, count * sizeof(double));
         return m;
     }
     double* out = m.data.data();

@@ -119,12 +119,22 @@ QUARNEL_VECTOR_CLONES void last_axis_means(const char* data, std::span<const std
     lines.elem_stride = strides[k - 1];
     lines.count = out.size();
     if (lines.count == 0) return;
-    // Leading axes that nest like a C-ordered block collapse into one line stride.
+    // Leading axes that nest like a C-ordered block collapse into one line stride: the
+    // stride of the innermost leading axis longer than 1. Axes of length 1 take no part,
+    // whatever stride they carry.
     bool nested = true;
-    for (std::size_t d = 0; d + 2 < k; ++d)
-        nested = nested && (shape[d] == 1 || strides[d] == strides[d + 1] * static_cast<std::ptrdiff_t>(shape[d + 1]));
-    if (k == 1 || nested) {
-        lines.line_stride = k == 1 ? 0 : strides[k - 2];
+    std::ptrdiff_t line_stride = 0;
+    std::size_t inner = 1;  // lines spanned by the leading axes after d
+    for (std::size_t d = k - 1; d-- > 0;) {
+        if (shape[d] == 1) continue;
+        std::ptrdiff_t want;
+        if (inner == 1) line_stride = strides[d];
+        else if (__builtin_mul_overflow(line_stride, static_cast<std::ptrdiff_t>(inner), &want) || strides[d] != want)
+            nested = false;
+        inner *= shape[d];
+    }
+    if (nested) {
+        lines.line_stride = line_stride;
         return lines_mean<Plain>(lines, init, out);
     }
     // Otherwise take the lines in runs: start from the leading axis with the smallest

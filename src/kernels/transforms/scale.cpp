@@ -67,6 +67,15 @@ std::int8_t sign_of(double x) { return static_cast<std::int8_t>((x > 0.0) - (x <
 
 void fill(std::span<double> out, double v) { std::fill(out.begin(), out.end(), v); }
 
+// The median of the values sorted in total order (NaN included): the middle one, or the
+// mean of the two middle ones. Reorders s; s is not empty.
+double sorted_median(std::span<double> s) {
+    const std::size_t k = s.size() / 2;
+    const double upper = select_nth_f64(s, k);
+    if (s.size() % 2 == 1) return upper;
+    return (upper + select_nth_f64(s.first(k), k - 1)) * 0.5;
+}
+
 }  // namespace
 
 QUARNEL_VECTOR_CLONES void zscore(std::span<const double> a, std::span<double> out) {
@@ -98,7 +107,10 @@ QUARNEL_VECTOR_CLONES Location robust_scale(std::span<const double> a, double sc
     std::vector<double> work(a.begin(), a.end());
     const double med = median_inplace(work);
     for (double& v : work) v = std::fabs(v - med);
-    const double mad = median_inplace(work);
+    // An infinite median leaves NaN deviations (|inf - inf|); they sort last and the MAD
+    // is still the middle of the sorted deviations, which the NaN rule of
+    // median_inplace would hide.
+    const double mad = has_nan(work) ? sorted_median(work) : median_inplace(work);
     const double scale = mad == 0.0 ? 1e-12 : scale_factor * mad;
     for (std::size_t i = 0; i < a.size(); ++i) out[i] = (a[i] - med) / scale;
     return {med, mad};
