@@ -197,3 +197,24 @@ def test_memory_exhaustion_is_memory_error():
         q.pad_nan_np(2 ** 63)
     with pytest.raises(MemoryError):
         q.pad_nan_np(2 ** 64 - 1)
+
+
+class Shrinker:
+    """An integer argument whose conversion resizes an array converted before it."""
+
+    def __init__(self, arr, value):
+        self.arr, self.value = arr, value
+
+    def __index__(self):
+        self.arr.resize(2, refcheck=False) if self.arr.ndim == 1 else self.arr.resize((2, 1), refcheck=False)
+        return self.value
+
+
+def test_a_later_conversion_cannot_leave_stale_array_data():
+    # The body must see the array as it is after every argument has been converted.
+    x = np.arange(100_000.0)
+    assert np.array_equal(q.diff_np(x, Shrinker(x, 1)), [np.nan, 1.0], equal_nan=True)
+    m = np.ones((50_000, 3))
+    assert q.rolling_mean_axis0_np(m, Shrinker(m, 1)).shape == (2, 1)
+    v = np.ones((40_000, 2))
+    assert q.mean_axis_np(v, Shrinker(v, 0)).shape == (1,)
