@@ -4,6 +4,7 @@
 
 #include <bit>
 #include <cstdint>
+#include <span>
 
 namespace quarnel {
 
@@ -22,6 +23,14 @@ struct TotalLess {
 // Finite-only skipping rule: magnitude bits below those of +inf.
 inline bool is_finite_bits(double x) {
     return (std::bit_cast<std::uint64_t>(x) & 0x7fffffffffffffffULL) < 0x7ff0000000000000ULL;
+}
+
+// The shift rule of shifted sums: the first finite element, or 0.0 when there is none.
+// Subtracting it keeps the shifted sums small, which is what their accuracy rests on.
+inline double first_finite(std::span<const double> a) {
+    for (double v : a)
+        if (is_finite_bits(v)) return v;
+    return 0.0;
 }
 
 }  // namespace quarnel

@@ -1,5 +1,7 @@
 #include "kernels/matrix/cov.hpp"
 
+#include "kernels/common/total_order.hpp"
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -13,13 +15,6 @@ namespace quarnel::matrix {
 namespace {
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
-
-// First finite element, or 0.0: the shift that keeps the shifted sums small.
-double first_finite(std::span<const double> a) {
-    for (double v : a)
-        if (std::isfinite(v)) return v;
-    return 0.0;
-}
 
 // Subtracts the column means in place; each mean is the column sum (rows added in order)
 // times 1/n.

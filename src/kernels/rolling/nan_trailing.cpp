@@ -78,10 +78,7 @@ template <Stat kStat>
 void run(std::span<const double> x, std::size_t w, std::span<double> out) {
     const std::size_t n = x.size();
     Sums<kStat> sums;
-    if constexpr (kStat != Stat::Mean) {
-        const auto first = std::find_if(x.begin(), x.end(), [](double v) { return is_finite_bits(v); });
-        sums.k = first == x.end() ? 0.0 : *first;
-    }
+    if constexpr (kStat != Stat::Mean) sums.k = first_finite(x);
     // While a window holds infinities its result follows from their signs alone; the sums
     // are rebuilt once the last one has left (position `restart_at`).
     std::size_t restart_at = kNone;

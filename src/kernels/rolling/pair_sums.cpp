@@ -16,12 +16,6 @@ Expected<std::size_t> pair_window_count(std::size_t nx, std::size_t ny, std::siz
 
 namespace {
 
-double first_finite(std::span<const double> a) {
-    for (double v : a)
-        if (is_finite_bits(v)) return v;
-    return 0.0;
-}
-
 bool finite(double v) { return is_finite_bits(v); }
 
 double clamp_unit(double r) { return r > 1.0 ? 1.0 : (r < -1.0 ? -1.0 : r); }
