@@ -193,67 +193,17 @@ void Args::conversion_failed(std::size_t i) const {
     throw PyError{};
 }
 
-VecView Args::vec(std::size_t i) const {
-    try {
-        return to_vec(slots_[i]);
-    } catch (const PyError&) {
-        conversion_failed(i);
-    }
-}
+namespace {
 
-MatView Args::mat(std::size_t i) const {
-    try {
-        PyArrayObject* a = as_f64_array(slots_[i], 2, kMatLabel);
-        return MatView{a};
-    } catch (const PyError&) {
-        conversion_failed(i);
-    }
-}
-
-NdView Args::nd(std::size_t i) const {
-    try {
-        PyArrayObject* a = as_f64_array(slots_[i], -1, kNdLabel);
-        return NdView{a};
-    } catch (const PyError&) {
-        conversion_failed(i);
-    }
-}
-
-std::vector<VecView> Args::vec_seq(std::size_t i) const {
-    PyObject* obj = slots_[i];
-    try {
-        if (PyUnicode_Check(obj)) raise_type_error(kStrRefused);
-        if (!PySequence_Check(obj)) cannot_convert(obj, "Sequence");
-        std::vector<VecView> out;
-        const Py_ssize_t len = PySequence_Size(obj);
-        if (len < 0) PyErr_Clear();
-        else out.reserve(static_cast<std::size_t>(len));
-        Ref it(PyObject_GetIter(obj));
-        if (!it) throw PyError{};
-        while (PyObject* item = PyIter_Next(it.get())) {
-            // Items may be made by the iteration (rows of a 2-D array): keep them for the call.
-            keep_alive_.emplace_back(item);
-            out.push_back(to_vec(item));
-        }
-        check_error();
-        return out;
-    } catch (const PyError&) {
-        conversion_failed(i);
-    }
-}
-
-double Args::f64(std::size_t i) const {
-    PyObject* obj = slots_[i];
+// Scalar conversions; each throws PyError with the interpreter's own message.
+double as_f64(PyObject* obj) {
     if (PyFloat_CheckExact(obj)) return PyFloat_AS_DOUBLE(obj);
     const double v = PyFloat_AsDouble(obj);
-    if (v == -1.0 && PyErr_Occurred()) conversion_failed(i);
+    if (v == -1.0 && PyErr_Occurred()) throw PyError{};
     return v;
 }
 
-namespace {
-
-// Throws PyError with the interpreter's message (TypeError, or OverflowError when negative
-// or too large).
+// TypeError for a non-integer, OverflowError when negative or too large.
 std::uint64_t as_u64(PyObject* obj) {
     Ref idx(PyLong_CheckExact(obj) ? Py_NewRef(obj) : PyNumber_Index(obj));
     if (!idx) throw PyError{};
@@ -262,103 +212,117 @@ std::uint64_t as_u64(PyObject* obj) {
     return v;
 }
 
-}  // namespace
-
-std::uint64_t Args::u64(std::size_t i) const {
-    try {
-        return as_u64(slots_[i]);
-    } catch (const PyError&) {
-        conversion_failed(i);
-    }
-}
-
-std::vector<std::uint64_t> Args::u64_seq(std::size_t i) const {
-    PyObject* obj = slots_[i];
-    try {
-        if (PyUnicode_Check(obj)) raise_type_error(kStrRefused);
-        if (!PySequence_Check(obj)) cannot_convert(obj, "Sequence");
-        std::vector<std::uint64_t> out;
-        Ref it(PyObject_GetIter(obj));
-        if (!it) throw PyError{};
-        while (PyObject* item = PyIter_Next(it.get())) {
-            Ref owned(item);
-            out.push_back(as_u64(item));
-        }
-        check_error();
-        return out;
-    } catch (const PyError&) {
-        conversion_failed(i);
-    }
-}
-
-std::int64_t Args::i64(std::size_t i) const {
-    PyObject* obj = slots_[i];
+std::int64_t as_i64(PyObject* obj) {
     Ref idx(PyLong_CheckExact(obj) ? Py_NewRef(obj) : PyNumber_Index(obj));
-    if (!idx) conversion_failed(i);
+    if (!idx) throw PyError{};
     const long long v = PyLong_AsLongLong(idx.get());
-    if (v == -1 && PyErr_Occurred()) conversion_failed(i);
+    if (v == -1 && PyErr_Occurred()) throw PyError{};
     return v;
 }
 
-bool Args::flag(std::size_t i) const {
-    PyObject* obj = slots_[i];
+bool as_flag(PyObject* obj) {
     if (obj == Py_True) return true;
     if (obj == Py_False) return false;
-    if (is_numpy_bool_scalar(obj)) {
-        const int t = PyObject_IsTrue(obj);
-        if (t < 0) {
-            PyErr_Clear();
-            Ref holder;
-            PyErr_Format(PyExc_TypeError, "object of type '%s' does not define a '__bool__' conversion",
-                         type_qualname_utf8(obj, holder));
-            conversion_failed(i);
-        }
-        return t != 0;
+    if (!is_numpy_bool_scalar(obj)) cannot_convert(obj, "bool");
+    const int t = PyObject_IsTrue(obj);
+    if (t < 0) {
+        PyErr_Clear();
+        Ref holder;
+        PyErr_Format(PyExc_TypeError, "object of type '%s' does not define a '__bool__' conversion",
+                     type_qualname_utf8(obj, holder));
+        throw PyError{};
     }
-    try {
-        cannot_convert(obj, "bool");
-    } catch (const PyError&) {
-        conversion_failed(i);
-    }
+    return t != 0;
 }
 
-std::string_view Args::str(std::size_t i) const {
-    PyObject* obj = slots_[i];
-    if (!PyUnicode_Check(obj)) {
-        try {
-            cannot_convert(obj, "str");
-        } catch (const PyError&) {
-            conversion_failed(i);
-        }
-    }
+// UTF-8 text of a str; valid while the object lives (the interpreter caches it).
+std::string_view as_str(PyObject* obj) {
+    if (!PyUnicode_Check(obj)) cannot_convert(obj, "str");
     Py_ssize_t len = 0;
     const char* s = PyUnicode_AsUTF8AndSize(obj, &len);
-    if (!s) conversion_failed(i);
+    if (!s) throw PyError{};
     return {s, static_cast<std::size_t>(len)};
 }
 
-std::optional<std::vector<std::string>> Args::str_list(std::size_t i) const {
-    PyObject* obj = slots_[i];
-    if (obj == Py_None) return std::nullopt;
-    try {
-        if (PyUnicode_Check(obj)) raise_type_error(kStrRefused);
-        if (!PySequence_Check(obj)) cannot_convert(obj, "Sequence");
-        std::vector<std::string> out;
-        Ref it(PyObject_GetIter(obj));
-        if (!it) throw PyError{};
-        while (PyObject* item = PyIter_Next(it.get())) {
-            Ref owned(item);
-            if (!PyUnicode_Check(item)) cannot_convert(item, "str");
-            Py_ssize_t len = 0;
-            const char* s = PyUnicode_AsUTF8AndSize(item, &len);
-            if (!s) throw PyError{};
-            out.emplace_back(s, static_cast<std::size_t>(len));
+// The walk shared by the sequence adapters: a str and a non-sequence are refused, then
+// each item is handed to `take` (as an owned reference) in iteration order.
+template <class Take>
+void for_each_item(PyObject* obj, Take&& take) {
+    if (PyUnicode_Check(obj)) raise_type_error(kStrRefused);
+    if (!PySequence_Check(obj)) cannot_convert(obj, "Sequence");
+    Ref it(PyObject_GetIter(obj));
+    if (!it) throw PyError{};
+    while (PyObject* item = PyIter_Next(it.get())) take(Ref(item));
+    check_error();
+}
+
+}  // namespace
+
+VecView Args::vec(std::size_t i) const {
+    return converted(i, [&] { return to_vec(slots_[i]); });
+}
+
+MatView Args::mat(std::size_t i) const {
+    return converted(i, [&] { return MatView{as_f64_array(slots_[i], 2, kMatLabel)}; });
+}
+
+NdView Args::nd(std::size_t i) const {
+    return converted(i, [&] { return NdView{as_f64_array(slots_[i], -1, kNdLabel)}; });
+}
+
+std::vector<VecView> Args::vec_seq(std::size_t i) const {
+    return converted(i, [&] {
+        std::vector<VecView> out;
+        if (!PyUnicode_Check(slots_[i]) && PySequence_Check(slots_[i])) {
+            const Py_ssize_t len = PySequence_Size(slots_[i]);
+            if (len < 0) PyErr_Clear();
+            else out.reserve(static_cast<std::size_t>(len));
         }
-        check_error();
+        for_each_item(slots_[i], [&](Ref item) {
+            out.push_back(to_vec(item.get()));
+            // Items may be made by the iteration (rows of a 2-D array): keep them for the call.
+            keep_alive_.push_back(std::move(item));
+        });
         return out;
-    } catch (const PyError&) {
-        conversion_failed(i);
-    }
+    });
+}
+
+double Args::f64(std::size_t i) const {
+    if (PyFloat_CheckExact(slots_[i])) return PyFloat_AS_DOUBLE(slots_[i]);  // the common case, no try
+    return converted(i, [&] { return as_f64(slots_[i]); });
+}
+
+std::uint64_t Args::u64(std::size_t i) const {
+    return converted(i, [&] { return as_u64(slots_[i]); });
+}
+
+std::vector<std::uint64_t> Args::u64_seq(std::size_t i) const {
+    return converted(i, [&] {
+        std::vector<std::uint64_t> out;
+        for_each_item(slots_[i], [&](Ref item) { out.push_back(as_u64(item.get())); });
+        return out;
+    });
+}
+
+std::int64_t Args::i64(std::size_t i) const {
+    return converted(i, [&] { return as_i64(slots_[i]); });
+}
+
+bool Args::flag(std::size_t i) const {
+    return converted(i, [&] { return as_flag(slots_[i]); });
+}
+
+std::string_view Args::str(std::size_t i) const {
+    return converted(i, [&] { return as_str(slots_[i]); });
+}
+
+std::optional<std::vector<std::string>> Args::str_list(std::size_t i) const {
+    if (slots_[i] == Py_None) return std::nullopt;
+    return converted(i, [&] {
+        std::vector<std::string> out;
+        for_each_item(slots_[i], [&](Ref item) { out.emplace_back(as_str(item.get())); });
+        return std::optional(std::move(out));
+    });
 }
 
 // ---------------------------------------------------------------- results

@@ -137,6 +137,15 @@ public:
 
 private:
     [[noreturn]] void conversion_failed(std::size_t i) const;
+    // Runs one conversion; a failure gets the parameter's name (conversion_failed).
+    template <class F>
+    auto converted(std::size_t i, F&& convert) const -> decltype(convert()) {
+        try {
+            return convert();
+        } catch (const PyError&) {
+            conversion_failed(i);
+        }
+    }
     const ParamTable& table_;
     PyObject* const* slots_;
     PyObject* self_;
