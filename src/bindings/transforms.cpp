@@ -24,27 +24,20 @@ PyObject* map_f64(const py::Args& args) {
     return out.obj.release();
 }
 
-// (array, scalar, scalar): the floats are built first so that a failure leaks nothing.
-PyObject* with_bounds(py::Ref array, double first, double second) {
-    py::Ref f(py::to_float(first));
-    py::Ref s(py::to_float(second));
-    return py::tuple({array.release(), f.release(), s.release()}).release();
-}
-
 PyObject* robust_scale_np(const py::Args& args) {
     const auto view = args.vec(0);
     const double factor = args.f64(1);
     const Slice a = view.slice();
     auto out = py::new_f64(a.size());
     const tf::Location loc = tf::robust_scale(a, factor, out.data);
-    return with_bounds(std::move(out.obj), loc.center, loc.spread);
+    return py::make_tuple(std::move(out.obj), py::to_float(loc.center), py::to_float(loc.spread));
 }
 
 PyObject* minmax_scale_np(const py::Args& args) {
     const Slice a = args.vec(0).slice();
     auto out = py::new_f64(a.size());
     const tf::Location range = tf::minmax_scale(a, out.data);
-    return with_bounds(std::move(out.obj), range.center, range.spread);
+    return py::make_tuple(std::move(out.obj), py::to_float(range.center), py::to_float(range.spread));
 }
 
 PyObject* winsorize_np(const py::Args& args) {
@@ -92,7 +85,7 @@ PyObject* ecdf_np(const py::Args& args) {
     auto sorted = py::new_f64(a.size());
     auto prob = py::new_f64(a.size());
     tf::ecdf(a, sorted.data, prob.data);
-    return py::tuple({sorted.obj.release(), prob.obj.release()}).release();
+    return py::make_tuple(sorted.obj.release(), prob.obj.release());
 }
 
 PyObject* quantile_bins_np(const py::Args& args) {
@@ -120,7 +113,7 @@ PyObject* demean_with_signs_np(const py::Args& args) {
     auto d = py::new_f64(a.size());
     auto s = py::new_i8(a.size());
     tf::demean_with_signs(a, d.data, s.data);
-    return py::tuple({d.obj.release(), s.obj.release()}).release();
+    return py::make_tuple(d.obj.release(), s.obj.release());
 }
 
 PyObject* pad_nan_np(const py::Args& args) {
@@ -148,7 +141,7 @@ PyObject* kde_gaussian_np(const py::Args& args) {
     auto grid = py::new_f64(points);
     auto density = py::new_f64(points);
     tf::kde_gaussian(x, h, grid.data, density.data);
-    return py::tuple({grid.obj.release(), density.obj.release()}).release();
+    return py::make_tuple(grid.obj.release(), density.obj.release());
 }
 
 PyObject* mean_axis_np(const py::Args& args) {

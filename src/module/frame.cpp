@@ -410,18 +410,17 @@ Ref array_copy(std::span<const double> v) {
     return std::move(out.obj);
 }
 
-Ref tuple(std::initializer_list<PyObject*> items) {
-    bool ok = true;
-    for (PyObject* p : items) ok = ok && p;
-    PyObject* t = ok ? PyTuple_New(static_cast<Py_ssize_t>(items.size())) : nullptr;
+namespace {
+PyObject* tuple_of(std::initializer_list<TupleItem*> items) {
+    Ref t = Ref::checked(PyTuple_New(static_cast<Py_ssize_t>(items.size())));
     Py_ssize_t k = 0;
-    for (PyObject* p : items) {
-        if (t) PyTuple_SET_ITEM(t, k++, p);
-        else Py_XDECREF(p);
-    }
-    if (!t) throw PyError{};
-    return Ref(t);
+    for (TupleItem* item : items) PyTuple_SET_ITEM(t.get(), k++, item->release());
+    return t.release();
 }
+}  // namespace
+
+PyObject* make_tuple(TupleItem a, TupleItem b) { return tuple_of({&a, &b}); }
+PyObject* make_tuple(TupleItem a, TupleItem b, TupleItem c) { return tuple_of({&a, &b, &c}); }
 
 Dict::Dict() : d_(Ref::checked(PyDict_New())) {}
 

@@ -178,10 +178,19 @@ Ref array_from(std::vector<double>&& v);
 Ref array_from(std::vector<double>&& v, std::size_t rows, std::size_t cols);
 Ref array_copy(std::span<const double> v);
 
-// Tuple of already-built items (each a new reference, consumed).
-Ref tuple(std::initializer_list<PyObject*> items);
-template <class... T>
-PyObject* make_tuple(T... items) { return tuple({static_cast<PyObject*>(items)...}).release(); }
+// One item of a result tuple. It owns its object from the moment the argument is built,
+// so when building a later item fails (to_float throws), the earlier ones are released.
+class TupleItem {
+public:
+    TupleItem(PyObject* owned) : ref_(owned) {}  // NOLINT: implicit on purpose
+    TupleItem(Ref&& r) : ref_(std::move(r)) {}   // NOLINT
+    PyObject* release() { return ref_.release(); }
+
+private:
+    Ref ref_;
+};
+PyObject* make_tuple(TupleItem a, TupleItem b);
+PyObject* make_tuple(TupleItem a, TupleItem b, TupleItem c);
 
 // Dict whose key order is part of the interface.
 class Dict {
