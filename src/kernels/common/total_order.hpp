@@ -14,12 +14,6 @@ inline std::int64_t total_order_key(double x) {
     return b ^ static_cast<std::int64_t>(static_cast<std::uint64_t>(b >> 63) >> 1);
 }
 
-inline bool total_less(double a, double b) { return total_order_key(a) < total_order_key(b); }
-
-struct TotalLess {
-    bool operator()(double a, double b) const { return total_less(a, b); }
-};
-
 // Finite-only skipping rule: magnitude bits below those of +inf.
 inline bool is_finite_bits(double x) {
     return (std::bit_cast<std::uint64_t>(x) & 0x7fffffffffffffffULL) < 0x7ff0000000000000ULL;

@@ -189,13 +189,6 @@ MedianMad median_mad_of_copy(std::span<const double> s, bool finite_only) {
     });
 }
 
-MedianMad median_mad_inplace(std::span<double> s) {
-    const double med = median_inplace(s);
-    if (med != med) return {med, kNaN};
-    for (double& x : s) x = std::fabs(x - med);
-    return {med, median_inplace(s)};
-}
-
 double percentile_slice(std::span<const double> s, double q) {
     const std::size_t n = s.size();
     if (n == 0 || q != q) return kNaN;
@@ -225,15 +218,6 @@ std::vector<double> sorted_copy(std::span<const double> s) {
     std::sort(keys, keys + out.size());
     from_keys(out);
     return out;
-}
-
-double sorted_quantile(std::span<const double> sorted, double p) {
-    const double pos = p * static_cast<double>(sorted.size() - 1);
-    const auto lo = static_cast<std::size_t>(std::floor(pos));
-    const auto hi = static_cast<std::size_t>(std::ceil(pos));
-    if (lo == hi) return sorted[lo];
-    const double frac = pos - static_cast<double>(lo);
-    return frac * sorted[hi] + (1.0 - frac) * sorted[lo];
 }
 
 namespace quantile {

@@ -20,17 +20,14 @@ double median_inplace(std::span<double> s);
 // Makes the MAD a consistent estimate of the normal standard deviation: 1 / Phi^-1(3/4).
 inline constexpr double kMadNormal = 1.482602218505602;
 
-// Median of a mutable slice, then the median of the absolute deviations from it (the raw
-// MAD, no scale factor); the slice ends up holding the deviations. Both NaN for empty
-// or NaN-holding data.
+// A median and the median of the absolute deviations from it (the raw MAD, no scale factor).
 struct MedianMad {
     double median;
     double mad;
 };
-MedianMad median_mad_inplace(std::span<double> s);
 
-// The same two statistics of a read-only slice, computed on a private buffer of sort
-// keys (one pass to copy, none to convert back). With `finite_only`, NaN and infinities
+// The median, and the median with its MAD, of a read-only slice, computed on a private
+// buffer of sort keys (one pass to copy, none to convert back). With `finite_only`, NaN and infinities
 // are dropped first; otherwise a NaN anywhere gives NaN. Empty data give NaN.
 double median_of_copy(std::span<const double> s, bool finite_only = false);
 MedianMad median_mad_of_copy(std::span<const double> s, bool finite_only = false);
@@ -41,8 +38,6 @@ double percentile_slice(std::span<const double> s, double q);
 
 // Sorts a copy ascending in total order.
 std::vector<double> sorted_copy(std::span<const double> s);
-// Interpolated quantile p in [0, 1] of ascending data: pos = p (n - 1).
-double sorted_quantile(std::span<const double> sorted, double p);
 
 namespace quantile {
 struct Quartiles {

@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "kernels/rolling/trailing_windows.hpp"
+
 namespace quarnel::rolling {
 namespace {
 
@@ -76,7 +78,7 @@ Expected<NanPolicy> parse_nan_policy(std::string_view text) {
 
 Expected<RollingConfig> RollingConfig::create(std::uint64_t window, std::optional<std::uint64_t> min_periods,
                                               Alignment alignment, NanPolicy nan_policy) {
-    if (window == 0) return kernel_error("window must be >= 1");
+    if (window == 0) return kernel_error(std::string(kWindowMessage));
     if (min_periods && *min_periods == 0) return kernel_error("min_periods must be >= 1 (or None)");
     if (min_periods && *min_periods > window)
         return kernel_error("min_periods (" + std::to_string(*min_periods) + ") cannot exceed window (" +
