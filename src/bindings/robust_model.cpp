@@ -181,12 +181,11 @@ PyObject* make_type() {
         {nullptr, nullptr, 0, nullptr},
     };
     // Each table is parsed once per process, even if a failed import runs this again.
-    const auto parsed = [](bool (*parse)(const char*, py::ParamTable&), const char* sig, py::ParamTable& t) {
-        return !t.function_name.empty() || parse(sig, t);
+    const auto parsed = [](const char* sig, py::ParamTable& t) {
+        return !t.function_name.empty() || py::parse_signature(sig, t);
     };
-    if (!parsed(py::parse_signature, kConstructorSignature, ConstructorEntry::table) ||
-        !parsed(py::parse_method_signature, kFitSignature, FitEntry::table) ||
-        !parsed(py::parse_method_signature, kScoreSignature, ScoreEntry::table))
+    if (!parsed(kConstructorSignature, ConstructorEntry::table) || !parsed(kFitSignature, FitEntry::table) ||
+        !parsed(kScoreSignature, ScoreEntry::table))
         return nullptr;
     static PyType_Slot slots[] = {
         {Py_tp_new, reinterpret_cast<void*>(&robust_stats_new)},

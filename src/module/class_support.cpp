@@ -1,21 +1,9 @@
 #include "module/class_support.hpp"
 
 #include <new>
-#include <string>
 #include <vector>
 
 namespace quarnel::py {
-
-bool parse_method_signature(const char* signature, ParamTable& out) {
-    std::string sig(signature);
-    const auto open = sig.find('(');
-    if (open != std::string::npos && sig.compare(open + 1, 5, "$self") == 0) {
-        std::size_t end = open + 6;
-        if (sig.compare(end, 2, ", ") == 0) end += 2;
-        sig.erase(open + 1, end - open - 1);
-    }
-    return parse_signature(sig.c_str(), out);
-}
 
 PyObject* call_entry_tuple(const ParamTable& table, Body body, PyObject* self, PyObject* args, PyObject* kwargs) {
     try {

@@ -6,9 +6,6 @@
 
 namespace quarnel::py {
 
-// Parses a method signature "name($self, a, b=1)"; the instance is not a matched parameter.
-bool parse_method_signature(const char* signature, ParamTable& out);
-
 // Adapts tp_new's (args tuple, kwargs dict) to the fast-call entry path; `self` is the type.
 // Returns NULL with an exception set on failure; never throws.
 PyObject* call_entry_tuple(const ParamTable& table, Body body, PyObject* self, PyObject* args, PyObject* kwargs);

@@ -33,7 +33,8 @@ struct ParamTable {
     std::vector<PyObject*> defaults;        // per parameter: default object or nullptr (required)
 };
 
-// Parses "name(a, b=1, *, c=True)" into a table; defaults become Python objects.
+// Parses "name(a, b=1, *, c=True)" (a method's "name($self, a)" too) into a table;
+// defaults become Python objects.
 // Fails with a Python exception set (registration then fails the import).
 bool parse_signature(const char* signature, ParamTable& out);
 

@@ -42,7 +42,7 @@ bool add_name(PyObject* module, PyObject* name, PyObject* obj) {
 }
 
 bool add_function(PyObject* module, PyObject* module_name, const FunctionDef& f) {
-    if (f.table->names.empty() && f.table->function_name.empty() && !parse_signature(f.signature, *f.table))
+    if (f.table->function_name.empty() && !parse_signature(f.signature, *f.table))
         return false;
     std::string& doc = doc_texts().emplace_back(std::string(f.signature) + "\n--\n\n" + f.doc);
     PyMethodDef& md = method_defs().emplace_back();

@@ -72,7 +72,7 @@ bool parse_signature(const char* signature, ParamTable& out) {
         if (p == "*") { keyword_only = true; continue; }
         const auto eq = p.find('=');
         const std::string name = trim(p.substr(0, eq));
-        if (name == "self") continue;  // methods: the instance is not a matched parameter
+        if (name == "$self") continue;  // a method's instance is not a matched parameter
         PyObject* def = nullptr;
         if (eq != std::string::npos && !(def = parse_literal(trim(p.substr(eq + 1))))) return false;
         PyObject* interned = PyUnicode_InternFromString(name.c_str());
